@@ -1,0 +1,7 @@
+// brevlo-host: the stand-in editor.
+#include <cstdio>
+
+int main() {
+    std::puts("brevlo-host");
+    return 0;
+}

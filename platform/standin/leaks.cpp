@@ -1,0 +1,55 @@
+#include "leaks.h"
+
+#include <mutex>
+#include <utility>
+
+namespace standin {
+namespace {
+
+struct Registry {
+    std::mutex lock;
+    std::vector<std::pair<std::string, LeakProbe>> probes;
+    std::vector<std::pair<std::string, std::function<void()>>> resets;
+};
+
+Registry& TheRegistry() {
+    static Registry r;
+    return r;
+}
+
+}  // namespace
+
+void RegisterLeakProbe(const char* name, LeakProbe probe) {
+    Registry& r = TheRegistry();
+    std::lock_guard<std::mutex> g(r.lock);
+    r.probes.emplace_back(name, std::move(probe));
+}
+
+std::vector<std::string> CollectLeaks() {
+    Registry& r = TheRegistry();
+    std::lock_guard<std::mutex> g(r.lock);
+    std::vector<std::string> out;
+    for (auto& p : r.probes) {
+        std::string what = p.second();
+        if (!what.empty()) out.push_back(p.first + ": " + what);
+    }
+    return out;
+}
+
+void RegisterReset(const char* name, std::function<void()> reset) {
+    Registry& r = TheRegistry();
+    std::lock_guard<std::mutex> g(r.lock);
+    r.resets.emplace_back(name, std::move(reset));
+}
+
+void ResetAll() {
+    Registry& r = TheRegistry();
+    std::vector<std::function<void()>> resets;
+    {
+        std::lock_guard<std::mutex> g(r.lock);
+        for (auto& p : r.resets) resets.push_back(p.second);
+    }
+    for (auto& f : resets) f();
+}
+
+}  // namespace standin

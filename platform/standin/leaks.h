@@ -1,0 +1,23 @@
+// Every stand-in registers a probe that tells what it still holds (live objects, references, heap
+// blocks, mappings). The test suites ask all probes after each test.
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+// A probe answers "" when nothing is left over, else a short description of what is.
+using LeakProbe = std::function<std::string()>;
+
+void RegisterLeakProbe(const char* name, LeakProbe probe);
+
+// One line per probe that reported something.
+std::vector<std::string> CollectLeaks();
+
+// Puts every stand-in back into its initial state (failure injection off, recordings cleared).
+// Each stand-in registers its reset next to its probe.
+void RegisterReset(const char* name, std::function<void()> reset);
+void ResetAll();
+
+}  // namespace standin

@@ -1,0 +1,3 @@
+// Linux stand-in: registry (declarations follow the Windows SDK).
+#pragma once
+#include "base.h"
