@@ -57,6 +57,16 @@ typedef HINSTANCE HMODULE;
 struct HKEY__;
 typedef HKEY__* HKEY;
 typedef HKEY* PHKEY;
+typedef DWORD ACCESS_MASK;
+
+struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+typedef _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES;
+typedef _SECURITY_ATTRIBUTES* PSECURITY_ATTRIBUTES;
+typedef _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 #define TRUE 1
 #define FALSE 0

@@ -1,0 +1,723 @@
+#include "registry.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "../leaks.h"
+
+namespace {
+
+constexpr char kHeader[] = "Windows Registry Editor Version 5.00";
+constexpr char kRootName[] = "HKEY_CURRENT_USER";
+constexpr char kFileName[] = "registry.reg";
+
+struct Value {
+    std::string name;  // "" is the key's default value
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+struct Key {
+    std::string path;  // below HKEY_CURRENT_USER, as first written; "" is the root
+    std::vector<Value> values;
+};
+
+struct Store {
+    bool parsed = true;
+    std::vector<Key> keys;
+};
+
+struct Handle {
+    std::string path;
+    REGSAM access = 0;
+};
+
+std::mutex g_mutex;
+std::map<uintptr_t, Handle> g_handles;
+uintptr_t g_nextHandle = 0x1000;
+std::vector<std::string> g_denied;
+void (*g_beforeRename)() = nullptr;
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+bool IsUnder(const std::string& path, const std::string& top) {
+    if (top.empty()) return true;
+    if (path.size() < top.size()) return false;
+    if (!EqualNoCase(path.substr(0, top.size()), top)) return false;
+    return path.size() == top.size() || path[top.size()] == '\\';
+}
+
+bool HasControlCharacter(const std::string& s) {
+    for (unsigned char c : s) {
+        if (c < 0x20 || c == 0x7F) return true;
+    }
+    return false;
+}
+
+// ---- Where the store lives ------------------------------------------------------------------
+
+std::string ConfigDirectory() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') return std::string(xdg) + "/brevlo";
+    const char* home = std::getenv("HOME");
+    return std::string(home && home[0] ? home : "/tmp") + "/.config/brevlo";
+}
+
+std::string StorePath() { return ConfigDirectory() + "/" + kFileName; }
+
+bool MakeDirectories(const std::string& dir) {
+    for (size_t i = 1; i <= dir.size(); ++i) {
+        if (i == dir.size() || dir[i] == '/') {
+            std::string part = dir.substr(0, i);
+            if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        }
+    }
+    return true;
+}
+
+LONG ErrorFromErrno(int e) {
+    return (e == EACCES || e == EPERM || e == EROFS) ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
+}
+
+// ---- Key paths ------------------------------------------------------------------------------
+
+// Joins a base key and a sub-key the way the API accepts them: no leading backslash, trailing
+// backslashes ignored, no empty path elements.
+LONG JoinPath(const std::string& base, const char* sub, std::string& out) {
+    std::string s = sub ? sub : "";
+    if (!s.empty() && s[0] == '\\') return ERROR_BAD_PATHNAME;
+    while (!s.empty() && s.back() == '\\') s.pop_back();
+    if (s.find("\\\\") != std::string::npos) return ERROR_BAD_PATHNAME;
+    if (HasControlCharacter(s)) return ERROR_INVALID_PARAMETER;
+    if (base.empty()) {
+        out = s;
+    } else {
+        out = s.empty() ? base : base + "\\" + s;
+    }
+    return ERROR_SUCCESS;
+}
+
+Key* FindKey(Store& store, const std::string& path) {
+    if (path.empty()) {
+        for (Key& k : store.keys) {
+            if (k.path.empty()) return &k;
+        }
+        store.keys.insert(store.keys.begin(), Key{});
+        return &store.keys.front();
+    }
+    for (Key& k : store.keys) {
+        if (EqualNoCase(k.path, path)) return &k;
+    }
+    return nullptr;
+}
+
+bool KeyExists(Store& store, const std::string& path) { return path.empty() || FindKey(store, path); }
+
+// Creates every missing key on the path; true when something was created.
+bool CreateKeyPath(Store& store, const std::string& path) {
+    bool created = false;
+    for (size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '\\') {
+            std::string part = path.substr(0, i);
+            if (!part.empty() && !FindKey(store, part)) {
+                store.keys.push_back(Key{part, {}});
+                created = true;
+            }
+        }
+    }
+    return created;
+}
+
+Value* FindValue(Key& key, const std::string& name) {
+    for (Value& v : key.values) {
+        if (EqualNoCase(v.name, name)) return &v;
+    }
+    return nullptr;
+}
+
+// ---- The text form --------------------------------------------------------------------------
+
+std::string Quote(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// A string value is written as text when that reads back to the same bytes.
+bool IsPlainString(const Value& v) {
+    if (v.type != REG_SZ || v.data.empty() || v.data.back() != 0) return false;
+    std::string text(v.data.begin(), v.data.end() - 1);
+    return text.find('\0') == std::string::npos && !HasControlCharacter(text);
+}
+
+void AppendHex(std::string& out, const std::vector<BYTE>& data, size_t lead) {
+    char buf[4];
+    size_t column = lead;
+    for (size_t i = 0; i < data.size(); ++i) {
+        std::snprintf(buf, sizeof buf, "%02x", data[i]);
+        out += buf;
+        column += 2;
+        if (i + 1 < data.size()) {
+            out += ',';
+            ++column;
+            if (column > 76) {
+                out += "\\\n  ";
+                column = 2;
+            }
+        }
+    }
+}
+
+std::string FormatStore(const Store& store) {
+    std::string out = std::string(kHeader) + "\n\n";
+    for (const Key& key : store.keys) {
+        out += "[" + std::string(kRootName) + (key.path.empty() ? "" : "\\" + key.path) + "]\n";
+        for (const Value& v : key.values) {
+            std::string line = v.name.empty() ? "@=" : Quote(v.name) + "=";
+            if (v.type == REG_DWORD && v.data.size() == 4) {
+                char buf[16];
+                DWORD d = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (DWORD(v.data[3]) << 24);
+                std::snprintf(buf, sizeof buf, "dword:%08x", d);
+                line += buf;
+            } else if (IsPlainString(v)) {
+                line += Quote(std::string(v.data.begin(), v.data.end() - 1));
+            } else {
+                char buf[24];
+                if (v.type == REG_BINARY) {
+                    std::snprintf(buf, sizeof buf, "hex:");
+                } else {
+                    std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
+                }
+                line += buf;
+                AppendHex(line, v.data, line.size());
+            }
+            out += line + "\n";
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+std::string Trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return "";
+    size_t e = s.find_last_not_of(" \t");
+    return s.substr(b, e - b + 1);
+}
+
+// Reads a quoted text starting at s[pos] == '"'; pos ends after the closing quote.
+bool ParseQuoted(const std::string& s, size_t& pos, std::string& out) {
+    if (pos >= s.size() || s[pos] != '"') return false;
+    out.clear();
+    for (++pos; pos < s.size(); ++pos) {
+        char c = s[pos];
+        if (c == '"') {
+            ++pos;
+            return true;
+        }
+        if (c == '\\') {
+            if (++pos >= s.size() || (s[pos] != '\\' && s[pos] != '"')) return false;
+            c = s[pos];
+        }
+        out += c;
+    }
+    return false;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = LowerAscii(c);
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool ParseHexBytes(const std::string& s, std::vector<BYTE>& out) {
+    out.clear();
+    std::string t = Trim(s);
+    if (t.empty()) return true;
+    size_t pos = 0;
+    while (true) {
+        while (pos < t.size() && (t[pos] == ' ' || t[pos] == '\t')) ++pos;
+        if (pos + 2 > t.size()) return false;
+        int hi = HexDigit(t[pos]), lo = HexDigit(t[pos + 1]);
+        if (hi < 0 || lo < 0) return false;
+        out.push_back(static_cast<BYTE>(hi * 16 + lo));
+        pos += 2;
+        while (pos < t.size() && (t[pos] == ' ' || t[pos] == '\t')) ++pos;
+        if (pos == t.size()) return true;
+        if (t[pos] != ',') return false;
+        ++pos;
+    }
+}
+
+bool ParseData(const std::string& text, Value& v) {
+    std::string s = Trim(text);
+    if (!s.empty() && s[0] == '"') {
+        size_t pos = 0;
+        std::string str;
+        if (!ParseQuoted(s, pos, str) || !Trim(s.substr(pos)).empty()) return false;
+        v.type = REG_SZ;
+        v.data.assign(str.begin(), str.end());
+        v.data.push_back(0);
+        return true;
+    }
+    if (s.compare(0, 6, "dword:") == 0) {
+        std::string digits = s.substr(6);
+        if (digits.empty() || digits.size() > 8) return false;
+        DWORD d = 0;
+        for (char c : digits) {
+            int h = HexDigit(c);
+            if (h < 0) return false;
+            d = d * 16 + h;
+        }
+        v.type = REG_DWORD;
+        v.data = {BYTE(d), BYTE(d >> 8), BYTE(d >> 16), BYTE(d >> 24)};
+        return true;
+    }
+    if (s.compare(0, 4, "hex:") == 0) {
+        v.type = REG_BINARY;
+        return ParseHexBytes(s.substr(4), v.data);
+    }
+    if (s.compare(0, 4, "hex(") == 0) {
+        size_t close = s.find("):", 4);
+        if (close == std::string::npos || close == 4 || close > 12) return false;
+        DWORD type = 0;
+        for (size_t i = 4; i < close; ++i) {
+            int h = HexDigit(s[i]);
+            if (h < 0) return false;
+            type = type * 16 + h;
+        }
+        v.type = type;
+        return ParseHexBytes(s.substr(close + 2), v.data);
+    }
+    return false;
+}
+
+bool ParseStore(const std::string& text, Store& store) {
+    store = Store{};
+    std::vector<std::string> lines;
+    std::string pending;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        start = end + 1;
+        // A trailing backslash continues a hex list on the next line.
+        std::string t = Trim(line);
+        if (!t.empty() && t.back() == '\\' && t[0] != '[' && t[0] != ';') {
+            pending += t.substr(0, t.size() - 1);
+            continue;
+        }
+        lines.push_back(pending.empty() ? line : pending + t);
+        pending.clear();
+    }
+    if (!pending.empty()) return false;
+
+    bool sawHeader = false;
+    Key* current = nullptr;
+    for (const std::string& raw : lines) {
+        std::string line = Trim(raw);
+        if (!sawHeader && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line = line.substr(3);
+        if (line.empty() || line[0] == ';') continue;
+        if (!sawHeader) {
+            if (line != kHeader && line != "REGEDIT4") return false;
+            sawHeader = true;
+            continue;
+        }
+        if (line[0] == '[') {
+            if (line.back() != ']') return false;
+            std::string full = line.substr(1, line.size() - 2);
+            std::string root = kRootName;
+            if (!EqualNoCase(full.substr(0, root.size()), root)) return false;
+            std::string rest = full.substr(root.size());
+            std::string path;
+            if (!rest.empty()) {
+                if (rest[0] != '\\' || JoinPath("", rest.c_str() + 1, path) != ERROR_SUCCESS) return false;
+            }
+            CreateKeyPath(store, path);
+            current = FindKey(store, path);
+            continue;
+        }
+        if (!current) return false;
+        Value v;
+        size_t pos = 0;
+        if (line[0] == '@') {
+            pos = 1;
+        } else if (!ParseQuoted(line, pos, v.name) || HasControlCharacter(v.name)) {
+            return false;
+        }
+        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
+        if (pos >= line.size() || line[pos] != '=') return false;
+        if (!ParseData(line.substr(pos + 1), v)) return false;
+        if (Value* old = FindValue(*current, v.name)) {
+            *old = v;
+        } else {
+            current->values.push_back(v);
+        }
+    }
+    return sawHeader;
+}
+
+// ---- Reading and replacing the file ---------------------------------------------------------
+
+Store LoadStore() {
+    Store store;
+    int fd = open(StorePath().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        store.parsed = (errno == ENOENT);
+        return store;
+    }
+    std::string text;
+    char buf[8192];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            close(fd);
+            store.parsed = false;
+            return store;
+        }
+        text.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    if (!ParseStore(text, store)) {
+        store = Store{};
+        store.parsed = false;
+    }
+    return store;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Keeps an unreadable file for the person who may want to repair it.
+void SetAsideBadFile(const std::string& path) {
+    char suffix[64];
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::snprintf(suffix, sizeof suffix, ".bad-%ld-%d%s", static_cast<long>(std::time(nullptr)),
+                      static_cast<int>(getpid()), attempt ? ("-" + std::to_string(attempt)).c_str() : "");
+        std::string aside = path + suffix;
+        if (access(aside.c_str(), F_OK) != 0) {
+            rename(path.c_str(), aside.c_str());
+            return;
+        }
+    }
+}
+
+// Applies `change` to the current content of the file and writes the result back atomically.
+// `change` returns an error code and sets `dirty` when the store must be written.
+LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
+    std::string dir = ConfigDirectory();
+    if (!MakeDirectories(dir)) return ErrorFromErrno(errno);
+    std::string path = dir + "/" + kFileName;
+    std::string lockPath = dir + "/registry.lock";
+    int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0) return ErrorFromErrno(errno);
+    while (flock(lock, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            int e = errno;
+            close(lock);
+            return ErrorFromErrno(e);
+        }
+    }
+
+    Store store = LoadStore();
+    bool setAside = !store.parsed;
+    if (setAside) store = Store{};
+    bool dirty = false;
+    LONG rc = change(store, dirty);
+    if (rc == ERROR_SUCCESS && dirty) {
+        if (setAside) SetAsideBadFile(path);
+        std::string tmp = path + ".tmp";
+        int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            rc = ErrorFromErrno(errno);
+        } else {
+            bool ok = WriteAll(fd, FormatStore(store)) && fsync(fd) == 0;
+            int e = errno;
+            close(fd);
+            if (!ok) {
+                unlink(tmp.c_str());
+                rc = ErrorFromErrno(e);
+            } else {
+                if (g_beforeRename) g_beforeRename();
+                if (rename(tmp.c_str(), path.c_str()) != 0) {
+                    rc = ErrorFromErrno(errno);
+                    unlink(tmp.c_str());
+                }
+            }
+        }
+    }
+    flock(lock, LOCK_UN);
+    close(lock);
+    return rc;
+}
+
+// ---- Handles --------------------------------------------------------------------------------
+
+LONG ResolveKey(HKEY key, std::string& path, REGSAM* access) {
+    if (key == HKEY_CURRENT_USER) {
+        path.clear();
+        if (access) *access = KEY_ALL_ACCESS;
+        return ERROR_SUCCESS;
+    }
+    auto it = g_handles.find(reinterpret_cast<uintptr_t>(key));
+    if (it == g_handles.end()) return ERROR_INVALID_HANDLE;
+    path = it->second.path;
+    if (access) *access = it->second.access;
+    return ERROR_SUCCESS;
+}
+
+HKEY NewHandle(const std::string& path, REGSAM access) {
+    uintptr_t id = g_nextHandle;
+    g_nextHandle += 4;
+    g_handles[id] = Handle{path, access};
+    return reinterpret_cast<HKEY>(id);
+}
+
+bool WritesDenied(const std::string& path) {
+    for (const std::string& top : g_denied) {
+        if (IsUnder(path, top)) return true;
+    }
+    return false;
+}
+
+constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+
+void RemoveStoreFiles() {
+    std::string dir = ConfigDirectory();
+    DIR* d = opendir(dir.c_str());
+    if (!d) return;
+    std::string prefix = kFileName;
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name.compare(0, prefix.size(), prefix) == 0) unlink((dir + "/" + name).c_str());
+    }
+    closedir(d);
+}
+
+struct RegistryProbe {
+    RegistryProbe() {
+        standin::RegisterLeakProbe("registry", [] {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            size_t n = g_handles.size();
+            return n ? std::to_string(n) + " registry key(s) not closed" : std::string();
+        });
+        standin::RegisterReset("registry", [] {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            g_handles.clear();
+            g_denied.clear();
+            g_beforeRename = nullptr;
+            RemoveStoreFiles();
+        });
+    }
+} g_registryProbe;
+
+}  // namespace
+
+LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+    if (!result) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::string base, path;
+    LONG rc = ResolveKey(key, base, nullptr);
+    if (rc != ERROR_SUCCESS) return rc;
+    rc = JoinPath(base, subKey, path);
+    if (rc != ERROR_SUCCESS) return rc;
+    Store store = LoadStore();
+    if (!store.parsed) return ERROR_BADDB;
+    if (!KeyExists(store, path)) return ERROR_FILE_NOT_FOUND;
+    if ((access & kWriteAccess) && WritesDenied(path)) return ERROR_ACCESS_DENIED;
+    *result = NewHandle(path, access);
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access,
+                            LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+    if (!result || !subKey) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::string base, path;
+    LONG rc = ResolveKey(key, base, nullptr);
+    if (rc != ERROR_SUCCESS) return rc;
+    rc = JoinPath(base, subKey, path);
+    if (rc != ERROR_SUCCESS) return rc;
+
+    bool created = false;
+    if (WritesDenied(path)) {
+        // Opening an existing key for reading only is still allowed.
+        Store store = LoadStore();
+        if (!store.parsed) return ERROR_BADDB;
+        if (!KeyExists(store, path) || (access & kWriteAccess)) return ERROR_ACCESS_DENIED;
+    } else {
+        rc = MutateStore([&](Store& store, bool& dirty) {
+            created = dirty = CreateKeyPath(store, path);
+            return ERROR_SUCCESS;
+        });
+        if (rc != ERROR_SUCCESS) return rc;
+    }
+    *result = NewHandle(path, access);
+    if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD dataSize) {
+    if (reserved || (data && !dataSize)) return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::string path;
+    REGSAM access = 0;
+    LONG rc = ResolveKey(key, path, &access);
+    if (rc != ERROR_SUCCESS) return rc;
+    if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    Store store = LoadStore();
+    if (!store.parsed) return ERROR_BADDB;
+    Key* k = FindKey(store, path);
+    const Value* v = k ? FindValue(*k, valueName ? valueName : "") : nullptr;
+    if (!v) {
+        if (!data && dataSize) *dataSize = 0;
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (type) *type = v->type;
+    DWORD need = static_cast<DWORD>(v->data.size());
+    if (!data) {
+        if (dataSize) *dataSize = need;
+        return ERROR_SUCCESS;
+    }
+    DWORD room = *dataSize;
+    *dataSize = need;
+    if (room < need) return ERROR_MORE_DATA;
+    if (need) std::memcpy(data, v->data.data(), need);
+    bool isString = v->type == REG_SZ || v->type == REG_EXPAND_SZ || v->type == REG_MULTI_SZ;
+    if (isString && room > need && (need == 0 || data[need - 1] != 0)) data[need] = 0;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD dataSize) {
+    if (reserved || (!data && dataSize)) return ERROR_INVALID_PARAMETER;
+    std::string name = valueName ? valueName : "";
+    if (HasControlCharacter(name)) return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::string path;
+    REGSAM access = 0;
+    LONG rc = ResolveKey(key, path, &access);
+    if (rc != ERROR_SUCCESS) return rc;
+    if (!(access & KEY_SET_VALUE) || WritesDenied(path)) return ERROR_ACCESS_DENIED;
+    Value v{name, type, std::vector<BYTE>(data, data + dataSize)};
+    return MutateStore([&](Store& store, bool& dirty) {
+        CreateKeyPath(store, path);
+        Key* k = FindKey(store, path);
+        if (Value* old = FindValue(*k, name)) {
+            old->type = v.type;
+            old->data = v.data;
+        } else {
+            k->values.push_back(v);
+        }
+        dirty = true;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG WINAPI RegCloseKey(HKEY key) {
+    if (key == HKEY_CURRENT_USER) return ERROR_SUCCESS;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_handles.erase(reinterpret_cast<uintptr_t>(key)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+namespace standin {
+
+std::string RegistryFilePath() { return StorePath(); }
+
+bool PlantRegistryValue(const char* keyPath, const char* valueName, DWORD type, const void* data,
+                        DWORD size) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::string path;
+    if (JoinPath("", keyPath, path) != ERROR_SUCCESS) return false;
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    Value v{valueName ? valueName : "", type, std::vector<BYTE>(bytes, bytes + (bytes ? size : 0))};
+    return MutateStore([&](Store& store, bool& dirty) {
+               CreateKeyPath(store, path);
+               Key* k = FindKey(store, path);
+               if (Value* old = FindValue(*k, v.name)) {
+                   *old = v;
+               } else {
+                   k->values.push_back(v);
+               }
+               dirty = true;
+               return ERROR_SUCCESS;
+           }) == ERROR_SUCCESS;
+}
+
+bool RemoveRegistryValue(const char* keyPath, const char* valueName) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::string path, name = valueName ? valueName : "";
+    if (JoinPath("", keyPath, path) != ERROR_SUCCESS) return false;
+    bool found = false;
+    MutateStore([&](Store& store, bool& dirty) {
+        if (Key* k = FindKey(store, path)) {
+            for (size_t i = 0; i < k->values.size(); ++i) {
+                if (EqualNoCase(k->values[i].name, name)) {
+                    k->values.erase(k->values.begin() + static_cast<long>(i));
+                    found = dirty = true;
+                    break;
+                }
+            }
+        }
+        return ERROR_SUCCESS;
+    });
+    return found;
+}
+
+void DenyRegistryWrites(const char* keyPath) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::string path;
+    if (JoinPath("", keyPath, path) == ERROR_SUCCESS) g_denied.push_back(path);
+}
+
+long RegistryOpenKeys() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return static_cast<long>(g_handles.size());
+}
+
+void SetRegistryBeforeRenameHook(void (*hook)()) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_beforeRename = hook;
+}
+
+}  // namespace standin
