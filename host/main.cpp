@@ -1,7 +1,303 @@
-// brevlo-host: the stand-in editor.
+// brevlo-host: the stand-in editor. It loads the plug-in module, reads its table, and drives its
+// entry points the way the editor does: an export with a job record and the editor's callbacks,
+// and the configuration blob the editor keeps in a project.
+#include <cerrno>
+#include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iconv.h>
+#include <sstream>
+#include <string>
+#include <vector>
 
-int main() {
-    std::puts("brevlo-host");
+#include "host/clip_source.h"
+#include "host/module_loader.h"
+#include "host/timing_codes.h"
+#include "host/host_options.h"
+#include "plugin/host_job.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: brevlo-host [--module PATH] COMMAND [OPTIONS]\n"
+    "\n"
+    "The stand-in editor: loads the output plug-in module and drives it as the editor does.\n"
+    "\n"
+    "Commands:\n"
+    "  table                      print the plug-in table: name, information line, filter pairs\n"
+    "  config-blob save FILE      ConfigGet into FILE (the blob the editor keeps in a project)\n"
+    "  config-blob load FILE      ConfigSet with the bytes of FILE\n"
+    "  raw-frames -o FILE [SOURCE OPTIONS]\n"
+    "                             write the source's frames as they are handed to the module\n"
+    "                             (bottom-up BGR24 rows padded to 4 bytes), one after another\n"
+    "  help                       this text\n"
+    "\n"
+    "Global option:\n"
+    "  --module PATH              the module to load (default: brevlo.so next to brevlo-host)\n"
+    "\n"
+    "Source options (raw-frames):\n"
+    "  --size WxH                 picture size of the synthetic clip (default 640x360)\n"
+    "  --rate R/S                 frame rate Rate/Scale (default 30000/1001; R alone means R/1)\n"
+    "  --frames N                 number of frames (default 300); with --input: at most N frames\n"
+    "  --audio RATE/CHANNELS      audio of the synthetic clip (default 48000/2)\n"
+    "  --no-audio                 a job without audio\n"
+    "  --no-video                 a job without video\n"
+    "  --pattern bars|noise       synthetic picture: bars (default; frame index in the top band,\n"
+    "                             a white picture and an audio click once a second) or noise (the\n"
+    "                             noisy test pattern of the benchmark)\n"
+    "  --input FILE               decode FILE with FFmpeg instead (its size, frame rate, audio\n"
+    "                             rate and channels)\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the module or a file fails, 2 for a usage error.\n";
+
+bool ParseCount(const std::string& text, int64_t low, int64_t high, int64_t& value) {
+    if (text.empty() || text.size() > 10) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    value = std::strtoll(text.c_str(), nullptr, 10);
+    return value >= low && value <= high;
+}
+
+// "A<sep>B" with both parts whole numbers in range; B may be left out when `second` has a default.
+bool ParsePair(const std::string& text, char separator, int64_t high, int64_t& first, int64_t& second, bool secondOptional) {
+    size_t at = text.find(separator);
+    if (at == std::string::npos) {
+        if (!secondOptional) return false;
+        second = 1;
+        return ParseCount(text, 1, high, first);
+    }
+    return ParseCount(text.substr(0, at), 1, high, first) && ParseCount(text.substr(at + 1), 1, high, second);
+}
+
+// Returns 0 when parsed, else the exit status of a usage error.
+int ParseArguments(int argc, char** argv, HostOptions& options) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        std::string v;
+        int64_t x = 0, y = 0;
+        if (a == "--help" || a == "-h" || a == "help") {
+            options.command = "help";
+            return 0;
+        } else if (a == "--module") {
+            if (!value(options.module)) return UsageError("--module needs a path");
+        } else if (a == "-o" || a == "--output") {
+            if (!value(options.output)) return UsageError("-o needs a file name");
+        } else if (a == "--size") {
+            if (!value(v) || !ParsePair(v, 'x', 32768, x, y, false)) return UsageError("--size needs WxH, e.g. 1280x720");
+            options.synthetic.width = static_cast<int32_t>(x);
+            options.synthetic.height = static_cast<int32_t>(y);
+            options.sizeGiven = true;
+        } else if (a == "--rate") {
+            if (!value(v) || !ParsePair(v, '/', INT32_MAX, x, y, true)) return UsageError("--rate needs R/S with whole numbers above 0, e.g. 30000/1001");
+            options.synthetic.rate = static_cast<int32_t>(x);
+            options.synthetic.scale = static_cast<int32_t>(y);
+            options.rateGiven = true;
+        } else if (a == "--frames") {
+            if (!value(v) || !ParseCount(v, 0, INT32_MAX, x)) return UsageError("--frames needs a whole number");
+            options.synthetic.frameCount = static_cast<int32_t>(x);
+            options.frameLimit = static_cast<int32_t>(x);
+        } else if (a == "--audio") {
+            if (!value(v) || !ParsePair(v, '/', 1000000, x, y, false) || y > 64) return UsageError("--audio needs RATE/CHANNELS, e.g. 48000/2");
+            options.synthetic.audioRate = static_cast<int32_t>(x);
+            options.synthetic.channels = static_cast<int32_t>(y);
+            options.audioGiven = true;
+        } else if (a == "--no-audio") {
+            options.synthetic.audio = false;
+        } else if (a == "--no-video") {
+            options.synthetic.video = false;
+        } else if (a == "--pattern") {
+            if (!value(v) || (v != "bars" && v != "noise")) return UsageError("--pattern is bars or noise");
+            options.synthetic.pattern = v == "noise" ? SyntheticPattern::Noise : SyntheticPattern::Bars;
+        } else if (a == "--input") {
+            if (!value(options.input)) return UsageError("--input needs a file");
+        } else if (a == "--timing") {
+            if (!value(options.timingPattern)) return UsageError("--timing needs a pattern");
+            options.timingGiven = true;
+        } else if (a == "--timing-file") {
+            if (!value(options.timingFile)) return UsageError("--timing-file needs a file");
+        } else if (a == "--no-timing") {
+            options.noTiming = true;
+        } else if (a == "--timing-readonly") {
+            options.timingReadOnly = true;
+        } else if (a == "--key-every") {
+            if (!value(v) || !ParseCount(v, 0, INT32_MAX, x)) return UsageError("--key-every needs a whole number");
+            options.keyEvery = static_cast<int32_t>(x);
+        } else if (a == "--record") {
+            if (!value(options.record)) return UsageError("--record needs a file");
+        } else if (a.size() > 1 && a[0] == '-') {
+            return UsageError("unknown option " + a);
+        } else if (options.command.empty()) {
+            options.command = a;
+        } else {
+            options.arguments.push_back(a);
+        }
+    }
+    if (options.command.empty()) return UsageError("no command given");
+    if (!options.synthetic.video && !options.synthetic.audio) return UsageError("--no-video and --no-audio leave nothing to export");
+    int timingChoices = options.timingGiven + !options.timingFile.empty() + options.noTiming;
+    if (timingChoices > 1) return UsageError("--timing, --timing-file and --no-timing exclude each other");
+    if (!options.input.empty() && (options.sizeGiven || options.rateGiven || options.audioGiven)) {
+        return UsageError("--size, --rate and --audio come from the clip with --input");
+    }
     return 0;
+}
+
+// The table's strings are code page 932; the terminal wants UTF-8.
+std::string FromCodePage932(const char* text) {
+    if (!text) return "(null)";
+    std::string out;
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return text;
+    size_t inLeft = std::strlen(text);
+    char* in = const_cast<char*>(text);
+    std::vector<char> buffer(inLeft * 4 + 4);
+    char* outPtr = buffer.data();
+    size_t outLeft = buffer.size();
+    size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1)) return text;
+    return std::string(buffer.data(), buffer.size() - outLeft);
+}
+
+int PrintTable(const OutputPluginTable& table) {
+    std::printf("name: %s\n", FromCodePage932(table.DisplayName).c_str());
+    std::printf("information: %s\n", FromCodePage932(table.Information).c_str());
+    std::printf("flags: 0x%08" PRIx32 "\n", table.Flags);
+    const char* p = table.FileFilter;
+    for (int pair = 0; p && *p && pair < 64; ++pair) {
+        const char* pattern = p + std::strlen(p) + 1;
+        std::printf("filter: %s | %s\n", FromCodePage932(p).c_str(), FromCodePage932(pattern).c_str());
+        if (!*pattern) break;
+        p = pattern + std::strlen(pattern) + 1;
+    }
+    std::printf("entries:%s%s%s%s%s%s\n", table.InitEntry ? " Init" : "", table.ExitEntry ? " Exit" : "",
+                table.OutputEntry ? " Output" : "", table.ConfigEntry ? " Config" : "",
+                table.ConfigGetEntry ? " ConfigGet" : "", table.ConfigSetEntry ? " ConfigSet" : "");
+    return 0;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    bytes = text.str();
+    return true;
+}
+
+int ConfigBlob(const OutputPluginTable& table, const HostOptions& options) {
+    if (options.arguments.size() != 2 || (options.arguments[0] != "save" && options.arguments[0] != "load")) {
+        return UsageError("config-blob save FILE | config-blob load FILE");
+    }
+    const std::string& path = options.arguments[1];
+    if (options.arguments[0] == "save") {
+        if (!table.ConfigGetEntry) return std::fprintf(stderr, "brevlo-host: the module has no ConfigGet entry\n"), 1;
+        int32_t size = table.ConfigGetEntry(nullptr, 0);
+        if (size <= 0 || size > (1 << 20)) {
+            std::fprintf(stderr, "brevlo-host: config-blob save failed: ConfigGet answered size %d\n", size);
+            return 1;
+        }
+        std::vector<char> blob(static_cast<size_t>(size), 0);
+        int32_t rc = table.ConfigGetEntry(blob.data(), size);
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(blob.data(), static_cast<std::streamsize>(blob.size()));
+        if (!out.flush()) {
+            std::fprintf(stderr, "brevlo-host: cannot write %s\n", path.c_str());
+            return 1;
+        }
+        std::printf("config-blob: saved %d bytes to %s (ConfigGet returned %d)\n", size, path.c_str(), rc);
+        return 0;
+    }
+    if (!table.ConfigSetEntry) return std::fprintf(stderr, "brevlo-host: the module has no ConfigSet entry\n"), 1;
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) {
+        std::fprintf(stderr, "brevlo-host: cannot read %s\n", path.c_str());
+        return 1;
+    }
+    int32_t size = static_cast<int32_t>(bytes.size());
+    int32_t rc = table.ConfigSetEntry(bytes.empty() ? nullptr : &bytes[0], size);
+    std::printf("config-blob: loaded %d bytes from %s (ConfigSet returned %d)\n", size, path.c_str(), rc);
+    if (rc == 0) {
+        std::fprintf(stderr, "brevlo-host: config-blob load failed: the module refused the blob\n");
+        return 1;
+    }
+    return 0;
+}
+
+int RawFrames(const HostOptions& options) {
+    if (options.output.empty()) return UsageError("raw-frames needs -o FILE");
+    std::string error;
+    std::unique_ptr<ClipSource> source = OpenSource(options, error);
+    if (!source) {
+        std::fprintf(stderr, "brevlo-host: %s\n", error.c_str());
+        return 1;
+    }
+    const ClipFormat& format = source->Format();
+    if (!format.hasVideo) return UsageError("raw-frames needs video");
+    int32_t frames = options.frameLimit >= 0 && options.frameLimit < format.frameCount ? options.frameLimit : format.frameCount;
+    FILE* out = std::fopen(options.output.c_str(), "wb");
+    if (!out) {
+        std::fprintf(stderr, "brevlo-host: cannot write %s: %s\n", options.output.c_str(), std::strerror(errno));
+        return 1;
+    }
+    bool ok = true;
+    for (int32_t i = 0; i < frames && ok; ++i) {
+        ok = std::fwrite(source->Frame(i), 1, static_cast<size_t>(format.frameBytes), out) == static_cast<size_t>(format.frameBytes);
+    }
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok) {
+        std::fprintf(stderr, "brevlo-host: writing %s failed\n", options.output.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "brevlo-host: %d frames of %dx%d (%d bytes each, stride %d) to %s\n", frames, format.width,
+                 format.height, format.frameBytes, format.stride, options.output.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "brevlo-host: %s\n(see brevlo-host --help)\n", message.c_str());
+    return 2;
+}
+
+std::unique_ptr<ClipSource> OpenSource(const HostOptions& options, std::string& error) {
+    if (options.input.empty()) return CreateSyntheticClip(options.synthetic);
+    return OpenDecodedClip(options.input, options.synthetic.video, options.synthetic.audio, error);
+}
+
+int main(int argc, char** argv) {
+    HostOptions options;
+    if (int rc = ParseArguments(argc, argv, options)) return rc;
+    if (options.command == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options.command == "raw-frames") return RawFrames(options);
+    if (options.command != "table" && options.command != "config-blob") {
+        return UsageError("unknown command " + options.command);
+    }
+    LoadedModule module;
+    std::string error;
+    if (!LoadPluginModule(options.module.empty() ? DefaultModulePath() : options.module, module, error)) {
+        std::fprintf(stderr, "brevlo-host: %s\n", error.c_str());
+        return 1;
+    }
+    int rc = 0;
+    if (options.command == "table") {
+        rc = PrintTable(*module.table);
+    } else {
+        rc = ConfigBlob(*module.table, options);
+    }
+    UnloadPluginModule(module);
+    return rc;
 }

@@ -1,0 +1,34 @@
+// The command line of brevlo-host, parsed, and what the commands share.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/clip_source.h"
+#include "plugin/host_job.h"
+
+struct HostOptions {
+    std::string module;
+    std::string command;
+    std::vector<std::string> arguments;
+    std::string output;
+    SyntheticClipSettings synthetic;
+    bool sizeGiven = false, rateGiven = false, audioGiven = false;
+    std::string input;
+    int32_t frameLimit = -1;
+    std::string timingPattern;
+    bool timingGiven = false;
+    std::string timingFile;
+    bool noTiming = false;
+    bool timingReadOnly = false;
+    int32_t keyEvery = 300;
+    std::string record;
+};
+
+// Prints the message and a pointer to --help; returns the exit status of a usage error (2).
+int UsageError(const std::string& message);
+
+// The synthetic clip, or the decoded --input clip.
+std::unique_ptr<ClipSource> OpenSource(const HostOptions& options, std::string& error);

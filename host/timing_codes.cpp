@@ -1,0 +1,147 @@
+#include "host/timing_codes.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Reads the codes of `text` (white space skipped, "\xHH" escapes, `stops` not allowed as codes).
+bool ReadCodes(const std::string& text, const char* stops, std::string& codes, std::string& error) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (IsSpace(c)) continue;
+        if (c == '\\') {
+            if (i + 3 < text.size() && text[i + 1] == 'x' && HexValue(text[i + 2]) >= 0 &&
+                HexValue(text[i + 3]) >= 0) {
+                codes.push_back(static_cast<char>(HexValue(text[i + 2]) * 16 + HexValue(text[i + 3])));
+                i += 3;
+                continue;
+            }
+            error = "bad escape at \"" + text.substr(i, 4) + "\" (write a byte as \\xHH, e.g. \\x00)";
+            return false;
+        }
+        for (const char* s = stops; *s; ++s) {
+            if (c == *s) {
+                error = std::string("'") + c + "' cannot be a code";
+                return false;
+            }
+        }
+        codes.push_back(c);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseTimingPattern(const std::string& pattern, std::string& codes, std::string& error) {
+    codes.clear();
+    size_t start = 0;
+    int index = 0;
+    while (true) {
+        size_t comma = pattern.find(',', start);
+        std::string section = pattern.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        ++index;
+        std::string where = "timing pattern section " + std::to_string(index) + " (\"" + section + "\"): ";
+        std::string body = section;
+        long long frames = -1;
+        size_t star = section.find('*');
+        if (star != std::string::npos) {
+            body = section.substr(0, star);
+            std::string count = section.substr(star + 1);
+            size_t first = count.find_first_not_of(" \t");
+            size_t last = count.find_last_not_of(" \t");
+            count = first == std::string::npos ? "" : count.substr(first, last - first + 1);
+            bool digits = !count.empty() && count.size() <= 9;
+            for (char c : count) digits = digits && c >= '0' && c <= '9';
+            if (!digits || std::stoll(count) == 0) {
+                error = where + "the frame count after '*' must be a whole number from 1 to 999999999";
+                return false;
+            }
+            frames = std::stoll(count);
+        }
+        std::string sectionCodes;
+        std::string reason;
+        if (!ReadCodes(body, "*", sectionCodes, reason)) {
+            error = where + reason;
+            return false;
+        }
+        if (sectionCodes.empty()) {
+            error = where + "no codes";
+            return false;
+        }
+        if (frames >= 0) {
+            sectionCodes = RepeatCodes(sectionCodes, static_cast<int32_t>(frames));
+        }
+        codes += sectionCodes;
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return true;
+}
+
+bool ReadTimingFile(const std::string& path, std::string& codes, std::string& error) {
+    codes.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read the timing file " + path;
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string reason;
+    if (!ReadCodes(text.str(), "", codes, reason)) {
+        error = "timing file " + path + ": " + reason;
+        return false;
+    }
+    if (codes.empty()) {
+        error = "timing file " + path + " holds no codes";
+        return false;
+    }
+    return true;
+}
+
+std::string RepeatCodes(const std::string& pattern, int32_t frameCount) {
+    std::string codes;
+    if (pattern.empty() || frameCount <= 0) return codes;
+    codes.reserve(static_cast<size_t>(frameCount));
+    while (codes.size() < static_cast<size_t>(frameCount)) {
+        codes.append(pattern, 0, std::min(pattern.size(), static_cast<size_t>(frameCount) - codes.size()));
+    }
+    return codes;
+}
+
+TimelineCounts CountTimeline(const std::string& codes, int32_t frameCount, int32_t rate, int32_t scale) {
+    TimelineCounts counts;
+    uint64_t nominal = rate > 0 && scale > 0 ? static_cast<uint64_t>(scale) * 10000000u / static_cast<uint64_t>(rate) : 0;
+    uint64_t longer = nominal * 5 / 4;
+    for (int32_t i = 0; i < frameCount; ++i) {
+        char code = static_cast<size_t>(i) < codes.size() ? codes[static_cast<size_t>(i)] : 0;
+        if (code == 0) {
+            counts.stoppedAt = i;
+            break;
+        }
+        if (code == 'D') {
+            ++counts.dropped;
+            continue;
+        }
+        ++counts.kept;
+        if (code == '2') {
+            ++counts.longFrames;
+            counts.duration += longer;
+        } else {
+            counts.duration += nominal;
+        }
+    }
+    return counts;
+}

@@ -1,0 +1,81 @@
+// The stand-in editor and the module as black boxes: what a user of brevlo-host sees.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "tests/host/host_run.h"
+
+namespace {
+
+TEST(HostTable, ShowsNameInformationAndFilterPairs) {
+    HostRun run = RunHost({"table"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("name: Brevlo(VFR)\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("information: Brevlo(VFR) version 0.5a\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("filter: WMV File (*.wmv) | *.wmv\nfilter: AllFile (*.*) | *.*\nentries:"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("entries: Output Config ConfigGet ConfigSet\n"), std::string::npos) << run.out;
+}
+
+TEST(HostModule, MissingModuleIsReported) {
+    HostRun run = RunHost({"--module", "/nonexistent/brevlo.so", "table"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("cannot load /nonexistent/brevlo.so"), std::string::npos) << run.err;
+}
+
+TEST(HostOptions, ConflictingAndMalformedOptionsAreUsageErrors) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"export", "-o", "x.wmv", "--timing", "1", "--no-timing"},
+        {"export", "-o", "x.wmv", "--size", "640"},
+        {"export", "-o", "x.wmv", "--rate", "30/0"},
+        {"export", "-o", "x.wmv", "--audio", "48000"},
+        {"export", "-o", "x.wmv", "--no-audio", "--no-video"},
+        {"export", "-o", "x.wmv", "--input", "a.mp4", "--size", "64x48"},
+        {"export"},
+        {"frobnicate"},
+    };
+    for (const auto& args : cases) {
+        HostRun run = RunHost(args);
+        EXPECT_EQ(run.exitCode, 2) << args.back() << "\n" << run.err;
+        EXPECT_NE(run.err.find("brevlo-host --help"), std::string::npos) << run.err;
+    }
+}
+
+TEST(HostConfigBlob, WrongSizeIsRefused) {
+    std::string blob = TempPath("short.blob");
+    WriteFileBytes(blob, std::string(103, '\0'));
+    HostRun run = RunHost({"config-blob", "load", blob});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("config-blob load failed"), std::string::npos) << run.err;
+}
+
+// Frames as the module receives them: bottom-up BGR24, rows padded to 4 bytes, the frame index in
+// the top band and a white picture below it once a second.
+TEST(HostSyntheticClip, TopBandCarriesTheFrameIndex) {
+    const int width = 37, height = 24, stride = (width * 3 + 3) & ~3, frames = 70;
+    std::string raw = TempPath("clip.raw");
+    HostRun run = RunHost({"raw-frames", "-o", raw, "--size", "37x24", "--rate", "25", "--frames", "70"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::string bytes = ReadFileBytes(raw);
+    ASSERT_EQ(bytes.size(), static_cast<size_t>(stride * height * frames));
+    for (int f = 0; f < frames; ++f) {
+        const unsigned char* frame = reinterpret_cast<const unsigned char*>(bytes.data()) + static_cast<size_t>(f) * stride * height;
+        auto pixel = [&](int x, int yFromTop) { return frame + static_cast<size_t>(height - 1 - yFromTop) * stride + x * 3; };
+        int index = 0;
+        for (int cell = 0; cell < 16; ++cell) {
+            const unsigned char* p = pixel(cell * width / 16 + 1, 1);  // inside the cell, top row
+            ASSERT_TRUE((p[0] == 0 || p[0] == 255) && p[0] == p[1] && p[1] == p[2]) << "frame " << f;
+            index = index * 2 + (p[0] == 255);
+        }
+        EXPECT_EQ(index, f);
+        bool white = true;
+        for (int y = height / 8; y < height; ++y) {
+            for (int x = 0; x < width; ++x) white = white && pixel(x, y)[0] == 255 && pixel(x, y)[1] == 255 && pixel(x, y)[2] == 255;
+        }
+        EXPECT_EQ(white, f % 25 == 0) << "frame " << f;
+        for (int pad = width * 3; pad < stride; ++pad) EXPECT_EQ(frame[pad], 0) << "frame " << f;
+    }
+}
+
+}  // namespace
