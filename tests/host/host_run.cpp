@@ -41,7 +41,11 @@ HostRun RunHost(const std::vector<std::string>& arguments) {
 
 std::string TempPath(const std::string& name) {
     const char* base = std::getenv("XDG_CONFIG_HOME");  // private to this test process
-    return std::string(base ? base : "/tmp") + "/" + name + "-" + std::to_string(getpid());
+    // The process id keeps parallel test processes apart; the extension stays last.
+    size_t dot = name.rfind('.');
+    std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+    return std::string(base ? base : "/tmp") + "/" + stem + "-" + std::to_string(getpid()) + extension;
 }
 
 bool FileExists(const std::string& path) {

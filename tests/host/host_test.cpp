@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "tests/host/host_run.h"
@@ -76,6 +77,37 @@ TEST(HostSyntheticClip, TopBandCarriesTheFrameIndex) {
         EXPECT_EQ(white, f % 25 == 0) << "frame " << f;
         for (int pad = width * 3; pad < stride; ++pad) EXPECT_EQ(frame[pad], 0) << "frame " << f;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A clip FFmpeg reads, stored losslessly, comes out as the same pixels: right way up (bottom-up
+// rows), in BGR order, rows padded to 4 bytes, every frame.
+TEST(HostDecodedClip, FramesMatchWhatFfmpegDecodes) {
+    const int width = 33, height = 20, frames = 12, stride = (width * 3 + 3) & ~3;
+    std::string clip = TempPath("clip.mkv"), reference = TempPath("clip-ref.raw"), raw = TempPath("clip.raw");
+    std::string make = "ffmpeg -v error -y -f lavfi -i testsrc=size=33x20:rate=24 -frames:v 12 -c:v ffv1 -pix_fmt bgr0 '" +
+                       clip + "' && ffmpeg -v error -y -i '" + clip + "' -f rawvideo -pix_fmt bgr24 '" + reference + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    HostRun run = RunHost({"raw-frames", "-o", raw, "--input", clip});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("12 frames of 33x20"), std::string::npos) << run.err;
+    std::string ours = ReadFileBytes(raw), theirs = ReadFileBytes(reference);
+    ASSERT_EQ(ours.size(), static_cast<size_t>(stride * height * frames));
+    ASSERT_EQ(theirs.size(), static_cast<size_t>(width * 3 * height * frames));
+    for (int f = 0; f < frames; ++f) {
+        for (int y = 0; y < height; ++y) {
+            size_t mine = static_cast<size_t>(f) * stride * height + static_cast<size_t>(height - 1 - y) * stride;
+            size_t top = (static_cast<size_t>(f) * height + y) * width * 3;
+            ASSERT_EQ(ours.compare(mine, width * 3, theirs, top, width * 3), 0) << "frame " << f << " row " << y;
+        }
+    }
+
+    run = RunHost({"raw-frames", "-o", raw, "--input", TempPath("no-such-clip.mkv")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("cannot open"), std::string::npos) << run.err;
 }
 
 }  // namespace
