@@ -1,6 +1,312 @@
-// Placeholder until the FFmpeg-backed sink lands: writes nothing.
+// The ASF file sink: one muxer stream per writer input that has input properties, video first;
+// the header is written once every stream's encoder is open (after any preprocessing), packets
+// go through the interleaver, and the file is closed with its index at the end of writing.
 #include "asf_sink.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <memory>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "asf_audio.h"
+#include "asf_common.h"
+#include "asf_video.h"
+#include "platform/standin/leaks.h"
+
 namespace standin {
-std::unique_ptr<WriterObserver> CreateAsfFileSink() { return std::make_unique<WriterObserver>(); }
+namespace {
+
+std::atomic<int> liveSinks{0};
+
+const bool probeRegistered = [] {
+    RegisterLeakProbe("asf file sink", [] {
+        int n = liveSinks.load();
+        return n ? std::to_string(n) + " sink(s) still open" : std::string();
+    });
+    return true;
+}();
+
+std::string Utf8FromUtf16(const std::u16string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// The muxer keeps only exact lower-case ISO 639 codes, and a stream whose tag it drops takes
+// another stream's language: reduce "en-US" to "en" before it sees the tag.
+std::string PrimaryLanguage(const std::u16string& tag) {
+    std::string primary;
+    for (char16_t c : tag) {
+        if (c == u'-' || c == u'_') break;
+        if (c > 0x7F || !std::isalpha(static_cast<unsigned char>(c))) return "";
+        primary += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return primary.size() == 2 || primary.size() == 3 ? primary : "";
+}
+
+struct SinkTrack {
+    uint32_t input = 0;
+    AVStream* stream = nullptr;
+    int64_t lastDts = 0;
+    bool anyPacket = false;
+    std::unique_ptr<VideoTrack> video;
+    std::unique_ptr<AudioTrack> audio;
+};
+
+struct FormatContextFree {
+    void operator()(AVFormatContext* p) const {
+        if (p->pb) avio_closep(&p->pb);
+        avformat_free_context(p);
+    }
+};
+
+class AsfFileSink : public WriterObserver {
+public:
+    AsfFileSink() { ++liveSinks; }
+    ~AsfFileSink() override {
+        if (muxer_) {
+            QuietLibraries quiet;
+            Close();
+        }
+        --liveSinks;
+    }
+
+    int32_t OnBeginWriting(const ObservedSession& session) override {
+        QuietLibraries quiet;
+        if (muxer_ || closed_) return kAsfInvalidRequest;
+        return Remember(Open(session));
+    }
+
+    int32_t OnBeginPreprocessingPass(uint32_t input, uint32_t pass) override {
+        (void)pass;
+        QuietLibraries quiet;
+        if (failure_ < 0) return failure_;
+        SinkTrack* t = Find(input);
+        if (!t || !t->video) return 0;  // audio has no use for a first pass
+        if (headerWritten_) return kAsfInvalidRequest;
+        return Remember(StartVideoPass(*t->video, VideoPassKind::Analysis));
+    }
+
+    int32_t OnPreprocessSample(uint32_t input, uint32_t pass, uint64_t time, uint32_t flags,
+                               const uint8_t* data, uint32_t size) override {
+        (void)pass;
+        QuietLibraries quiet;
+        if (failure_ < 0) return failure_;
+        SinkTrack* t = Find(input);
+        if (!t || !t->video || t->video->pass.kind != VideoPassKind::Analysis) return 0;
+        return Remember(AddVideoFrame(*t->video, time, flags, data, size, PacketOut()));
+    }
+
+    int32_t OnEndPreprocessingPass(uint32_t input, uint32_t pass) override {
+        (void)pass;
+        QuietLibraries quiet;
+        if (failure_ < 0) return failure_;
+        SinkTrack* t = Find(input);
+        if (!t || !t->video || t->video->pass.kind != VideoPassKind::Analysis || !t->video->pass.encoder) {
+            return 0;
+        }
+        return Remember(FinishVideoPass(*t->video, PacketOut()));
+    }
+
+    int32_t OnWriteSample(uint32_t input, uint64_t time, uint32_t flags, const uint8_t* data,
+                          uint32_t size) override {
+        QuietLibraries quiet;
+        if (failure_ < 0) return failure_;
+        if (!muxer_) return closed_ ? kAsfInvalidRequest : 0;
+        SinkTrack* t = Find(input);
+        if (!t) return 0;  // an input without a stream of its own in the file
+        int32_t hr = WriteHeader();
+        if (hr < 0) return Remember(hr);
+        PacketOut out = Output(*t);
+        if (t->video) return Remember(AddVideoFrame(*t->video, time, flags, data, size, out));
+        return Remember(AddAudioBlock(*t->audio, time, data, size, out));
+    }
+
+    int32_t OnEndWriting(bool complete) override {
+        (void)complete;  // what was written so far is closed into a readable file either way
+        QuietLibraries quiet;
+        if (!muxer_) return 0;
+        return Close();
+    }
+
+private:
+    int32_t Remember(int32_t hr) {
+        if (hr < 0 && failure_ >= 0) failure_ = hr;
+        return hr;
+    }
+
+    SinkTrack* Find(uint32_t input) {
+        for (SinkTrack& t : tracks_) {
+            if (t.input == input) return &t;
+        }
+        return nullptr;
+    }
+
+    int32_t Open(const ObservedSession& session) {
+        if (session.outputFilename.empty()) return 0;
+        std::vector<const ObservedStream*> streams;
+        for (const ObservedStream& s : session.streams) {
+            if (s.isVideo && (s.inWidth == 0 || s.inHeight == 0)) continue;  // never gets a frame
+            streams.push_back(&s);
+        }
+        std::stable_sort(streams.begin(), streams.end(),
+                         [](const ObservedStream* a, const ObservedStream* b) { return a->isVideo && !b->isVideo; });
+        if (streams.empty()) return 0;
+
+        std::string path = Utf8FromUtf16(session.outputFilename);
+        AVFormatContext* oc = nullptr;
+        int rc = avformat_alloc_output_context2(&oc, nullptr, "asf", path.c_str());
+        if (rc < 0 || !oc) return ResultFromLibrary(rc, kAsfFail);
+        muxer_.reset(oc);
+
+        for (const ObservedStream* s : streams) {
+            SinkTrack t;
+            t.input = s->input;
+            t.stream = avformat_new_stream(oc, nullptr);
+            if (!t.stream) return kAsfOutOfMemory;
+            std::string language = PrimaryLanguage(s->language);
+            if (!language.empty()) av_dict_set(&t.stream->metadata, "language", language.c_str(), 0);
+            int32_t hr = 0;
+            if (s->isVideo) {
+                t.video = std::make_unique<VideoTrack>();
+                hr = PrepareVideoTrack(*s, *t.video);
+                // A stream that may still get a first pass opens its encoder when writing starts.
+                if (hr >= 0 && s->passes < 2) hr = StartVideoPass(*t.video, VideoPassKind::Single);
+            } else {
+                t.audio = std::make_unique<AudioTrack>();
+                hr = OpenAudioTrack(*s, *t.audio);
+            }
+            if (hr < 0) return hr;
+            tracks_.push_back(std::move(t));
+        }
+        rc = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE);
+        if (rc < 0) return kAsfFileWrite;
+        return 0;
+    }
+
+    int32_t WriteHeader() {
+        if (headerWritten_) return 0;
+        AVFormatContext* oc = muxer_.get();
+        for (SinkTrack& t : tracks_) {
+            AVCodecContext* c = nullptr;
+            if (t.video) {
+                VideoTrack& v = *t.video;
+                if (!v.pass.encoder || v.pass.kind == VideoPassKind::Analysis) {
+                    // The final pass when a first pass finished, else a plain one-pass encode.
+                    bool final = v.statsReady && v.statsFrames > 0 && UsesTwoPassStatistics(v.stream);
+                    int32_t hr = StartVideoPass(v, final ? VideoPassKind::Final : VideoPassKind::Single);
+                    if (hr < 0) return hr;
+                }
+                c = v.pass.encoder.get();
+            } else {
+                c = t.audio->encoder.get();
+            }
+            int rc = avcodec_parameters_from_context(t.stream->codecpar, c);
+            if (rc < 0) return ResultFromLibrary(rc, kAsfFail);
+            t.stream->time_base = c->time_base;
+            if (t.video) {
+                t.stream->codecpar->bit_rate = t.video->stream.bitrate;
+                t.stream->codecpar->sample_aspect_ratio = c->sample_aspect_ratio;
+                t.stream->sample_aspect_ratio = c->sample_aspect_ratio;
+            }
+        }
+        // Audio starts before 0 (the encoder's delay and the leading silence); shifting every
+        // stream to make it non-negative would move the video off its times.
+        oc->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
+        int rc = avformat_write_header(oc, nullptr);
+        if (rc < 0) return ResultFromLibrary(rc, kAsfFail);
+        headerWritten_ = true;
+        return 0;
+    }
+
+    PacketOut Output(SinkTrack& t) {
+        return [this, &t](AVPacket* packet, AVRational timeBase) { return Mux(t, packet, timeBase); };
+    }
+
+    int32_t Mux(SinkTrack& t, AVPacket* packet, AVRational timeBase) {
+        AVRational tb = t.stream->time_base;
+        int64_t start = av_rescale_q(packet->pts, timeBase, tb);
+        int64_t end = av_rescale_q(packet->pts + packet->duration, timeBase, tb);
+        // The file counts in ms: two frames closer than that still need increasing stamps.
+        if (t.anyPacket && start <= t.lastDts) start = t.lastDts + 1;
+        packet->pts = packet->dts = start;
+        packet->duration = std::max<int64_t>(end - start, 0);
+        packet->stream_index = t.stream->index;
+        t.lastDts = start;
+        t.anyPacket = true;
+        // Only the interleaver: the muxer aborts the process on packets out of time order.
+        int rc = av_interleaved_write_frame(muxer_.get(), packet);
+        return rc < 0 ? ResultFromLibrary(rc, kAsfFileWrite) : 0;
+    }
+
+    // Ends every track, writes the trailer and closes the file; the first failure is answered.
+    int32_t Close() {
+        int32_t hr = failure_ < 0 ? 0 : WriteHeader();
+        if (headerWritten_) {
+            for (SinkTrack& t : tracks_) {
+                int32_t r = 0;
+                if (t.video && t.video->pass.encoder) {
+                    r = FinishVideoPass(*t.video, Output(t));
+                } else if (t.audio && t.audio->encoder) {
+                    r = FinishAudioTrack(*t.audio, Output(t));
+                }
+                if (hr >= 0 && r < 0) hr = r;
+            }
+            int rc = av_write_trailer(muxer_.get());
+            if (hr >= 0 && rc < 0) hr = ResultFromLibrary(rc, kAsfFileWrite);
+        }
+        AVFormatContext* oc = muxer_.get();
+        if (oc->pb) {
+            int rc = avio_closep(&oc->pb);
+            if (hr >= 0 && rc < 0) hr = kAsfFileWrite;
+        }
+        tracks_.clear();
+        muxer_.reset();
+        closed_ = true;
+        return hr;
+    }
+
+    std::unique_ptr<AVFormatContext, FormatContextFree> muxer_;
+    std::vector<SinkTrack> tracks_;
+    bool headerWritten_ = false;
+    bool closed_ = false;
+    int32_t failure_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<WriterObserver> CreateAsfFileSink() {
+    (void)probeRegistered;
+    return std::make_unique<AsfFileSink>();
+}
+
 }  // namespace standin
