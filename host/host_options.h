@@ -32,3 +32,6 @@ int UsageError(const std::string& message);
 
 // The synthetic clip, or the decoded --input clip.
 std::unique_ptr<ClipSource> OpenSource(const HostOptions& options, std::string& error);
+
+// The export command: the job record, the editor's callbacks and the timing map.
+int Export(const OutputPluginTable& table, const HostOptions& options);

@@ -27,6 +27,7 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  table                      print the plug-in table: name, information line, filter pairs\n"
+    "  export -o FILE [OPTIONS]   export a clip through the module's Output entry\n"
     "  config-blob save FILE      ConfigGet into FILE (the blob the editor keeps in a project)\n"
     "  config-blob load FILE      ConfigSet with the bytes of FILE\n"
     "  raw-frames -o FILE [SOURCE OPTIONS]\n"
@@ -37,7 +38,7 @@ const char kUsage[] =
     "Global option:\n"
     "  --module PATH              the module to load (default: brevlo.so next to brevlo-host)\n"
     "\n"
-    "Source options (raw-frames):\n"
+    "Source options (export, raw-frames):\n"
     "  --size WxH                 picture size of the synthetic clip (default 640x360)\n"
     "  --rate R/S                 frame rate Rate/Scale (default 30000/1001; R alone means R/1)\n"
     "  --frames N                 number of frames (default 300); with --input: at most N frames\n"
@@ -50,7 +51,26 @@ const char kUsage[] =
     "  --input FILE               decode FILE with FFmpeg instead (its size, frame rate, audio\n"
     "                             rate and channels)\n"
     "\n"
-    "Exit status: 0 on success, 1 when the module or a file fails, 2 for a usage error.\n";
+    "Export options:\n"
+    "  -o FILE                    the output path handed to the module\n"
+    "  --timing PATTERN           frame-timing codes, repeated over the frames (default 1):\n"
+    "                             sections joined by ',', each CODES or CODES*N (over N frames),\n"
+    "                             e.g. 11111, 2222D, 2222D*60,11111*30; \\xHH is any byte (\\x00:\n"
+    "                             no timing data). 'D' drops a frame, '2' lasts 5/4, others nominal\n"
+    "  --timing-file FILE         one code per frame: a text of code characters, white space\n"
+    "                             ignored, used as it stands (a shorter file gives a shorter map)\n"
+    "  --no-timing                publish no timing map (the companion plug-in is not running)\n"
+    "  --timing-readonly          publish the timing map read-only\n"
+    "  --key-every N              QueryFrameFlags marks frame 0 and every N-th frame as a key\n"
+    "                             frame (default 300; 0: frame 0 only)\n"
+    "  --record FILE              record what the media runtime receives, as JSON lines:\n"
+    "                             {\"input\":N,\"connection\":\"...\",\"pass\":P,\"time\":T,\n"
+    "                             \"flags\":F,\"size\":S,\"hash\":\"...\"} (pass 0 writes, 1... preprocess)\n"
+    "\n"
+    "The export shows a progress bar on standard error when it is a terminal; Ctrl-C asks the\n"
+    "module to stop (the file then holds what was written). Exit status: 0 when Output returned 1,\n"
+    "1 when it returned 0 (\"failed\"), 2 for a usage error.\n";
+
 
 bool ParseCount(const std::string& text, int64_t low, int64_t high, int64_t& value) {
     if (text.empty() || text.size() > 10) return false;
@@ -283,7 +303,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.command == "raw-frames") return RawFrames(options);
-    if (options.command != "table" && options.command != "config-blob") {
+    if (options.command != "table" && options.command != "export" && options.command != "config-blob") {
         return UsageError("unknown command " + options.command);
     }
     LoadedModule module;
@@ -295,6 +315,8 @@ int main(int argc, char** argv) {
     int rc = 0;
     if (options.command == "table") {
         rc = PrintTable(*module.table);
+    } else if (options.command == "export") {
+        rc = Export(*module.table, options);
     } else {
         rc = ConfigBlob(*module.table, options);
     }

@@ -1,0 +1,164 @@
+#include <cstdio>
+#include <string>
+
+#include "host/host_options.h"
+#include "host/progress.h"
+#include "host/timing_codes.h"
+#include "host/timing_map.h"
+
+namespace {
+
+// ---- The export: the job record and the editor's callbacks -------------------------------------
+
+struct ExportState {
+    ClipSource* source = nullptr;
+    ClipFormat format;
+    int32_t keyEvery = 300;
+    int64_t framesFetched = 0;
+    int64_t audioEnd = 0;  // furthest sample frame handed over
+    int32_t lastProgress = -1;
+    int64_t previewRefreshes = 0;
+    int64_t keyQueries = 0;
+};
+
+ExportState g_export;
+
+void* __cdecl FetchFrame(int32_t frame) {
+    if (frame < 0 || frame >= g_export.format.frameCount) return nullptr;
+    ++g_export.framesFetched;
+    return const_cast<uint8_t*>(g_export.source->Frame(frame));
+}
+
+void* __cdecl FetchAudio(int32_t start, int32_t length, int32_t* delivered) {
+    int32_t count = 0;
+    const int16_t* data = g_export.source->Audio(start, length, &count);
+    if (delivered) *delivered = count;
+    if (count > 0 && static_cast<int64_t>(start) + count > g_export.audioEnd) g_export.audioEnd = static_cast<int64_t>(start) + count;
+    return const_cast<int16_t*>(data);
+}
+
+int32_t __cdecl AbortRequested() { return InterruptRequested() ? 1 : 0; }
+
+int32_t __cdecl ShowProgress(int32_t current, int32_t total) {
+    g_export.lastProgress = current;
+    UpdateProgress(current, total);
+    return 0;
+}
+
+int32_t __cdecl QueryFrameFlags(int32_t frame) {
+    ++g_export.keyQueries;
+    if (frame == 0) return static_cast<int32_t>(FrameFlagKeyFrame);
+    if (g_export.keyEvery > 0 && frame % g_export.keyEvery == 0) return static_cast<int32_t>(FrameFlagKeyFrame);
+    return 0;
+}
+
+int32_t __cdecl RefreshPreview() {
+    ++g_export.previewRefreshes;
+    return 0;
+}
+
+}  // namespace
+
+int Export(const OutputPluginTable& table, const HostOptions& options) {
+    if (options.output.empty()) return UsageError("export needs -o FILE");
+    if (!table.OutputEntry) return std::fprintf(stderr, "brevlo-host: the module has no Output entry\n"), 1;
+    if (!options.record.empty()) {
+        // Needs the media runtime's recording observer, which this build does not have yet.
+        return UsageError("--record is not available: the media runtime cannot record yet");
+    }
+    std::string error;
+    std::unique_ptr<ClipSource> source = OpenSource(options, error);
+    if (!source) {
+        std::fprintf(stderr, "brevlo-host: %s\n", error.c_str());
+        return 1;
+    }
+    ClipFormat format = source->Format();
+    if (!options.input.empty() && options.frameLimit >= 0 && options.frameLimit < format.frameCount) {
+        format.frameCount = options.frameLimit;
+        if (format.hasAudio && format.hasVideo) {
+            int64_t samples = static_cast<int64_t>(format.frameCount) * format.scale * format.audioRate / format.rate;
+            if (samples < format.sampleCount) format.sampleCount = static_cast<int32_t>(samples);
+        }
+    }
+
+    std::string codes;
+    if (!options.timingFile.empty()) {
+        if (!ReadTimingFile(options.timingFile, codes, error)) return UsageError(error);
+    } else {
+        std::string pattern;
+        if (!ParseTimingPattern(options.timingGiven ? options.timingPattern : "1", pattern, error)) {
+            return UsageError(error);
+        }
+        codes = RepeatCodes(pattern, format.frameCount);
+    }
+
+    HostJob job = {};
+    job.ContentFlags = (format.hasVideo ? HasVideo : 0u) | (format.hasAudio ? HasAudio : 0u);
+    job.FrameWidth = format.width;
+    job.FrameHeight = format.height;
+    job.Rate = format.rate;
+    job.Scale = format.scale;
+    job.FrameCount = format.frameCount;
+    job.FrameBytes = format.frameBytes;
+    job.AudioRate = format.audioRate;
+    job.AudioChannels = format.channels;
+    job.AudioSampleCount = format.sampleCount;
+    job.AudioSampleBytes = format.channels * 2;
+    job.OutputPath = options.output.c_str();
+    job.FetchFrame = FetchFrame;
+    job.FetchAudio = FetchAudio;
+    job.AbortRequested = AbortRequested;
+    job.ShowProgress = ShowProgress;
+    job.QueryFrameFlags = QueryFrameFlags;
+    job.RefreshPreview = RefreshPreview;
+
+    g_export = ExportState{};
+    g_export.source = source.get();
+    g_export.format = format;
+    g_export.keyEvery = options.keyEvery;
+
+    PublishedTimingMap map;
+    if (!options.noTiming && !PublishTimingMap(codes, options.timingReadOnly, map, error)) {
+        std::fprintf(stderr, "brevlo-host: %s\n", error.c_str());
+        return 1;
+    }
+
+    CatchInterrupt();
+    BeginProgress();
+    int32_t result = table.OutputEntry(&job);
+    EndProgress();
+    double seconds = ProgressSeconds();
+    WithdrawTimingMap(map);
+
+    TimelineCounts counts = CountTimeline(codes, format.hasVideo ? format.frameCount : 0, format.rate, format.scale);
+    std::string video = "no video";
+    if (format.hasVideo) {
+        char text[200];
+        std::snprintf(text, sizeof text, "%dx%d %d/%d, %d frames", format.width, format.height, format.rate,
+                      format.scale, format.frameCount);
+        video = text;
+        if (options.noTiming) {
+            video += ", no timing map";
+        } else {
+            std::snprintf(text, sizeof text, " (codes: %d kept, %d dropped, %d long", counts.kept, counts.dropped,
+                          counts.longFrames);
+            video += text;
+            if (counts.stoppedAt >= 0) video += ", no timing data from frame " + std::to_string(counts.stoppedAt);
+            video += ")";
+        }
+    }
+    std::string audio = "no audio";
+    if (format.hasAudio) {
+        audio = "audio " + std::to_string(format.audioRate) + " Hz " + std::to_string(format.channels) + " ch, " +
+                std::to_string(g_export.audioEnd) + " of " + std::to_string(format.sampleCount) + " samples handed over";
+    }
+    std::fprintf(stderr, "brevlo-host: %s; %s; %s%s; %.2f s\n", video.c_str(), audio.c_str(),
+                 result ? "Output returned 1" : "Output returned 0", InterruptRequested() ? " (aborted)" : "",
+                 seconds);
+    if (!result) {
+        std::fprintf(stderr, "brevlo-host: export to %s failed\n", options.output.c_str());
+        return 1;
+    }
+    return 0;
+}
+

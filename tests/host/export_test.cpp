@@ -1,0 +1,105 @@
+// Exports through the stand-in editor and the module: the presence test of the timing map and how
+// the host reads timing codes.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/host/host_run.h"
+
+namespace {
+
+const char kNoCompanion[] = "フレームレート判定プラグインが起動されていません。";
+
+std::string Summary(const HostRun& run) {
+    size_t at = run.err.find("brevlo-host: ");
+    return at == std::string::npos ? "" : run.err.substr(at);
+}
+
+TEST(HostExport, WithTimingMapThePresenceTestPasses) {
+    std::string file = TempPath("map.wmv");
+    for (const char* readOnly : {"", "--timing-readonly"}) {
+        std::vector<std::string> args = {"export", "-o", file, "--frames", "10", "--size", "64x48"};
+        if (*readOnly) args.push_back(readOnly);
+        HostRun run = RunHost(args);
+        EXPECT_EQ(run.exitCode, 0) << readOnly << "\n" << run.err;
+        EXPECT_EQ(run.err.find(kNoCompanion), std::string::npos) << readOnly << "\n" << run.err;
+        EXPECT_NE(run.err.find("Output returned 1"), std::string::npos) << readOnly << "\n" << run.err;
+    }
+}
+
+// The summary line counts what the codes make of the frames, so it shows how a pattern was read.
+TEST(HostTiming, PatternSectionsRepeatOverTheFrames) {
+    struct Case {
+        const char* pattern;
+        const char* frames;
+        const char* expected;
+    } cases[] = {
+        {"11111", "12", "12 frames (codes: 12 kept, 0 dropped, 0 long)"},
+        {"2222D", "12", "12 frames (codes: 10 kept, 2 dropped, 10 long)"},
+        // 2222D2222D then 11111: 15 codes, repeated over 32 frames, the last round cut after 2.
+        {"2222D*10,1*5", "32", "32 frames (codes: 28 kept, 4 dropped, 18 long)"},
+        {"D*3,2", "5", "5 frames (codes: 1 kept, 4 dropped, 1 long)"},
+        {" 1 2 , D ", "6", "6 frames (codes: 4 kept, 2 dropped, 2 long)"},
+        {"11\\x00", "9", "9 frames (codes: 2 kept, 0 dropped, 0 long, no timing data from frame 2)"},
+        {"\\x44\\xff", "4", "4 frames (codes: 2 kept, 2 dropped, 0 long)"},
+    };
+    for (const Case& c : cases) {
+        HostRun run = RunHost({"export", "-o", TempPath("t.wmv"), "--no-audio", "--size", "32x16", "--timing",
+                               c.pattern, "--frames", c.frames});
+        EXPECT_NE(Summary(run).find(c.expected), std::string::npos) << c.pattern << "\n" << run.err;
+    }
+}
+
+TEST(HostTiming, BadPatternsAreRejectedBeforeAnyExport) {
+    struct Case {
+        const char* pattern;
+        const char* message;
+    } cases[] = {
+        {"", "section 1 (\"\"): no codes"},
+        {"11,,2", "section 2 (\"\"): no codes"},
+        {"2222D*", "section 1 (\"2222D*\"): the frame count after '*' must be a whole number"},
+        {"1*0", "the frame count after '*' must be a whole number"},
+        {"1*x", "the frame count after '*' must be a whole number"},
+        {"1*2*3", "the frame count after '*' must be a whole number"},
+        {"*5", "section 1 (\"*5\"): no codes"},
+        {"1\\q", "bad escape"},
+        {"1\\x4", "bad escape"},
+    };
+    std::string file = TempPath("bad.wmv");
+    for (const Case& c : cases) {
+        HostRun run = RunHost({"export", "-o", file, "--timing", c.pattern, "--frames", "4"});
+        EXPECT_EQ(run.exitCode, 2) << c.pattern;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.pattern << "\n" << run.err;
+        EXPECT_EQ(run.err.find("Output returned"), std::string::npos) << c.pattern << "\n" << run.err;
+    }
+    EXPECT_FALSE(FileExists(file));
+}
+
+TEST(HostTiming, FileGivesOneCodePerFrameAsItStands) {
+    std::string codes = TempPath("codes.txt");
+    WriteFileBytes(codes, "2 2 2 2\tD\n1\r\n1 \\x31\n");
+    HostRun run = RunHost({"export", "-o", TempPath("f.wmv"), "--no-audio", "--size", "32x16", "--timing-file", codes,
+                           "--frames", "8"});
+    EXPECT_NE(Summary(run).find("8 frames (codes: 7 kept, 1 dropped, 4 long)"), std::string::npos) << run.err;
+
+    // A file shorter than the clip is not repeated: the frames after it have no timing data.
+    run = RunHost({"export", "-o", TempPath("f.wmv"), "--no-audio", "--size", "32x16", "--timing-file", codes,
+                   "--frames", "20"});
+    EXPECT_NE(Summary(run).find("no timing data from frame 8"), std::string::npos) << run.err;
+
+    WriteFileBytes(codes, " \n\t");
+    run = RunHost({"export", "-o", TempPath("f.wmv"), "--timing-file", codes});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("holds no codes"), std::string::npos) << run.err;
+
+    run = RunHost({"export", "-o", TempPath("f.wmv"), "--timing-file", TempPath("missing.txt")});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("cannot read the timing file"), std::string::npos) << run.err;
+}
+
+}  // namespace
