@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -37,6 +38,7 @@ std::mutex g_mutex;
 std::map<uintptr_t, std::shared_ptr<Section>> g_handles;
 std::map<uintptr_t, View> g_views;  // by base address
 uintptr_t g_nextHandle = 0x2000;
+std::atomic<bool> g_failViews{false};
 
 SIZE_T RoundToPages(SIZE_T n) { return (n + kPage - 1) / kPage * kPage; }
 
@@ -104,7 +106,10 @@ struct MappingProbe {
             }
             return out;
         });
-        standin::RegisterReset("mapping", CloseEverything);
+        standin::RegisterReset("mapping", [] {
+            CloseEverything();
+            g_failViews = false;
+        });
     }
 } g_mappingProbe;
 
@@ -215,6 +220,10 @@ LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWOR
         return nullptr;
     }
     const std::shared_ptr<Section>& s = it->second;
+    if (g_failViews) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     // Only whole views from the start are modelled; that is all the system maps.
     if (offsetHigh != 0 || offsetLow != 0 || bytes > s->size) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -333,5 +342,7 @@ bool MakeFileMappingReadOnly(const char* name) {
     close(fd);
     return ok;
 }
+
+void FailMapViewOfFile(bool fail) { g_failViews = fail; }
 
 }  // namespace standin

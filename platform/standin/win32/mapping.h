@@ -72,4 +72,7 @@ long MappedViews();
 // mapping exists.
 bool MakeFileMappingReadOnly(const char* name);
 
+// While on, every MapViewOfFile fails with ERROR_NOT_ENOUGH_MEMORY (the reset turns it off).
+void FailMapViewOfFile(bool fail);
+
 }  // namespace standin
