@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/standin/wmvcore/asf_sink.h"
+#include "platform/wm/wm_types.h"
 
 namespace {
 
@@ -22,7 +23,6 @@ using standin::ObservedSession;
 using standin::ObservedStream;
 using standin::WriterObserver;
 
-constexpr int32_t kFileWrite = static_cast<int32_t>(0xC00D0018);
 constexpr int64_t kSecond = 10000000;
 
 class TempDir {
@@ -257,6 +257,7 @@ double MeasureBitrate(const std::string& file, ObservedStream v, bool twoPass) {
     std::vector<KeptFrame> kept = TimeLine("11111111112222D2222D2222D", 300);
     auto picture = [&](int n) { return BusyPicture(v.inWidth, v.inHeight, n); };
     v.passes = twoPass ? 2 : 1;
+    v.maxKeyFrameSpacing = 2 * kSecond;
     ObservedSession session{Wide(file), {v}};
     std::unique_ptr<WriterObserver> sink = standin::CreateAsfFileSink();
     EXPECT_EQ(sink->OnBeginWriting(session), 0);
@@ -265,7 +266,16 @@ double MeasureBitrate(const std::string& file, ObservedStream v, bool twoPass) {
     }
     EXPECT_EQ(WriteVideo(*sink, v, kept, picture, 0), 0);
     EXPECT_EQ(sink->OnEndWriting(true), 0);
-    return VideoBytes(ProbePackets(file)) * 8.0 / Seconds(kept) / v.bitrate;
+    std::vector<ProbedPacket> packets = ProbePackets(file);
+    // The preprocessing pass knows no clean points, so the spacing must hold in both passes.
+    int64_t lastKey = 0;
+    for (const ProbedPacket& p : packets) {
+        if (!p.key) continue;
+        EXPECT_LE(p.ptsMs - lastKey, 2000 + 1);
+        lastKey = p.ptsMs;
+    }
+    EXPECT_LE(packets.back().ptsMs - lastKey, 2000 + 1);
+    return VideoBytes(packets) * 8.0 / Seconds(kept) / v.bitrate;
 }
 
 TEST(AsfFileSink, KeepsWriterTimesKeyFramesLanguagesAndAspect) {
@@ -488,7 +498,7 @@ TEST(AsfFileSink, LibraryFailuresBecomeCodes) {
     {
         std::unique_ptr<WriterObserver> sink = standin::CreateAsfFileSink();
         ObservedSession nowhere{Wide(dir.File("missing/clip.wmv")), {v, a}};
-        EXPECT_EQ(sink->OnBeginWriting(nowhere), kFileWrite);
+        EXPECT_EQ(sink->OnBeginWriting(nowhere), NS_E_FILE_WRITE);
         EXPECT_EQ(sink->OnEndWriting(false), 0);
     }
     {
@@ -507,7 +517,7 @@ TEST(AsfFileSink, LibraryFailuresBecomeCodes) {
             }
         }
         int32_t end = sink->OnEndWriting(true);
-        EXPECT_EQ(first < 0 ? first : end, kFileWrite);
+        EXPECT_EQ(first < 0 ? first : end, NS_E_FILE_WRITE);
     }
     {
         // A sample smaller than its picture is refused, not read past its end.

@@ -23,17 +23,17 @@ int32_t DrainFifo(AudioTrack& t, bool last, const PacketOut& out) {
         int n = std::min(waiting, c->frame_size);
         if (n == 0 || (n < c->frame_size && !last)) return 0;
         FramePtr f(av_frame_alloc());
-        if (!f) return kAsfOutOfMemory;
+        if (!f) return E_OUTOFMEMORY;
         f->format = c->sample_fmt;
         f->nb_samples = n;
         f->sample_rate = c->sample_rate;
         int rc = av_channel_layout_copy(&f->ch_layout, &c->ch_layout);
         if (rc >= 0) rc = av_frame_get_buffer(f.get(), 0);
-        if (rc < 0) return ResultFromLibrary(rc, kAsfFail);
-        if (av_audio_fifo_read(t.fifo.get(), reinterpret_cast<void**>(f->data), n) != n) return kAsfFail;
+        if (rc < 0) return ResultFromLibrary(rc, E_FAIL);
+        if (av_audio_fifo_read(t.fifo.get(), reinterpret_cast<void**>(f->data), n) != n) return E_FAIL;
         f->pts = t.nextPts;
         t.nextPts += n;
-        int32_t hr = EncodeAndDrain(c, f.get(), kAsfAudioCodecError, [&](AVPacket* packet) {
+        int32_t hr = EncodeAndDrain(c, f.get(), NS_E_AUDIO_CODEC_ERROR, [&](AVPacket* packet) {
             return out ? out(packet, c->time_base) : 0;
         });
         if (hr < 0) return hr;
@@ -43,7 +43,7 @@ int32_t DrainFifo(AudioTrack& t, bool last, const PacketOut& out) {
 // Runs `count` input samples (null: the resampler's tail) through the resampler into the queue.
 int32_t Resample(AudioTrack& t, const int16_t* samples, int count) {
     int room = swr_get_out_samples(t.resampler.get(), count);
-    if (room < 0) return ResultFromLibrary(room, kAsfAudioCodecError);
+    if (room < 0) return ResultFromLibrary(room, NS_E_AUDIO_CODEC_ERROR);
     if (room == 0) return 0;
     std::vector<uint8_t*> outPlanes;
     for (auto& plane : t.planes) {
@@ -52,10 +52,10 @@ int32_t Resample(AudioTrack& t, const int16_t* samples, int count) {
     }
     const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(samples)};
     int made = swr_convert(t.resampler.get(), outPlanes.data(), room, samples ? in : nullptr, count);
-    if (made < 0) return ResultFromLibrary(made, kAsfAudioCodecError);
+    if (made < 0) return ResultFromLibrary(made, NS_E_AUDIO_CODEC_ERROR);
     if (made > 0 &&
         av_audio_fifo_write(t.fifo.get(), reinterpret_cast<void**>(outPlanes.data()), made) != made) {
-        return kAsfOutOfMemory;
+        return E_OUTOFMEMORY;
     }
     return 0;
 }
@@ -63,21 +63,21 @@ int32_t Resample(AudioTrack& t, const int16_t* samples, int count) {
 int32_t QueueSilence(AudioTrack& t, int samples) {
     std::vector<float> zero(static_cast<size_t>(samples), 0.0f);
     std::vector<void*> planes(t.planes.size(), zero.data());
-    return av_audio_fifo_write(t.fifo.get(), planes.data(), samples) == samples ? 0 : kAsfOutOfMemory;
+    return av_audio_fifo_write(t.fifo.get(), planes.data(), samples) == samples ? 0 : E_OUTOFMEMORY;
 }
 
 }  // namespace
 
 int32_t OpenAudioTrack(const ObservedStream& s, AudioTrack& t) {
     t.stream = s;
-    if (s.inBitsPerSample != 16 || s.inChannels == 0 || s.inSampleRate == 0) return kAsfInvalidInput;
+    if (s.inBitsPerSample != 16 || s.inChannels == 0 || s.inSampleRate == 0) return NS_E_INVALID_INPUT_FORMAT;
     t.inRate = static_cast<int>(s.inSampleRate);
     t.inChannels = static_cast<int>(s.inChannels);
 
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
-    if (!codec) return kAsfAudioCodecError;
+    if (!codec) return NS_E_AUDIO_CODEC_ERROR;
     CodecContextPtr c(avcodec_alloc_context3(codec));
-    if (!c) return kAsfOutOfMemory;
+    if (!c) return E_OUTOFMEMORY;
     int rate = static_cast<int>(s.sampleRate ? s.sampleRate : s.inSampleRate);
     int channels = static_cast<int>(s.channels ? s.channels : s.inChannels);
     int64_t bitrate = s.bitrate ? s.bitrate : static_cast<int64_t>(s.avgBytesPerSec) * 8;
@@ -88,7 +88,7 @@ int32_t OpenAudioTrack(const ObservedStream& s, AudioTrack& t) {
     c->time_base = {1, c->sample_rate};
     c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int rc = avcodec_open2(c.get(), codec, nullptr);
-    if (rc < 0) return ResultFromLibrary(rc, kAsfAudioCodecError);
+    if (rc < 0) return ResultFromLibrary(rc, NS_E_AUDIO_CODEC_ERROR);
 
     AVChannelLayout inLayout;
     av_channel_layout_default(&inLayout, t.inChannels);
@@ -98,10 +98,10 @@ int32_t OpenAudioTrack(const ObservedStream& s, AudioTrack& t) {
     av_channel_layout_uninit(&inLayout);
     t.resampler.reset(swr);
     if (rc >= 0) rc = swr_init(swr);
-    if (rc < 0) return ResultFromLibrary(rc, kAsfAudioCodecError);
+    if (rc < 0) return ResultFromLibrary(rc, NS_E_AUDIO_CODEC_ERROR);
 
     t.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, c->ch_layout.nb_channels, c->frame_size * 2));
-    if (!t.fifo) return kAsfOutOfMemory;
+    if (!t.fifo) return E_OUTOFMEMORY;
     t.planes.assign(static_cast<size_t>(c->ch_layout.nb_channels), {});
     // The decoder drops what precedes its first whole frame: lead in with one frame of silence,
     // so the first real sample still sits at time 0.
@@ -112,8 +112,8 @@ int32_t OpenAudioTrack(const ObservedStream& s, AudioTrack& t) {
 
 int32_t AddAudioBlock(AudioTrack& t, uint64_t time, const uint8_t* data, uint32_t size,
                       const PacketOut& out) {
-    if (!t.encoder) return kAsfInvalidRequest;
-    if (!data && size) return kAsfInvalidArg;
+    if (!t.encoder) return NS_E_INVALID_REQUEST;
+    if (!data && size) return E_INVALIDARG;
     int64_t count = size / (2 * t.inChannels);
     const int16_t* samples = reinterpret_cast<const int16_t*>(data);
     // The writer stamps floor(position × 10^7 / rate); rounding to nearest recovers the position.
@@ -146,13 +146,13 @@ int32_t AddAudioBlock(AudioTrack& t, uint64_t time, const uint8_t* data, uint32_
 }
 
 int32_t FinishAudioTrack(AudioTrack& t, const PacketOut& out) {
-    if (!t.encoder) return kAsfInvalidRequest;
+    if (!t.encoder) return NS_E_INVALID_REQUEST;
     int32_t hr = Resample(t, nullptr, 0);
     // Trailing silence: the decoder never gives out the last, partial frame.
     if (hr >= 0) hr = QueueSilence(t, t.encoder->frame_size);
     if (hr >= 0) hr = DrainFifo(t, true, out);
     if (hr >= 0) {
-        hr = EncodeAndDrain(t.encoder.get(), nullptr, kAsfAudioCodecError, [&](AVPacket* packet) {
+        hr = EncodeAndDrain(t.encoder.get(), nullptr, NS_E_AUDIO_CODEC_ERROR, [&](AVPacket* packet) {
             return out ? out(packet, t.encoder->time_base) : 0;
         });
     }

@@ -10,12 +10,12 @@ extern "C" {
 namespace standin {
 
 int32_t ResultFromLibrary(int averror, int32_t other) {
-    if (averror == AVERROR(ENOMEM)) return kAsfOutOfMemory;
+    if (averror == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
     if (averror == AVERROR(EIO) || averror == AVERROR(ENOSPC) || averror == AVERROR(EPIPE) ||
         averror == AVERROR(EFBIG) || averror == AVERROR(EDQUOT) || averror == AVERROR(EACCES) ||
         averror == AVERROR(ENOENT) || averror == AVERROR(EROFS) || averror == AVERROR(EISDIR) ||
         averror == AVERROR(ENOTDIR)) {
-        return kAsfFileWrite;
+        return NS_E_FILE_WRITE;
     }
     return other;
 }
@@ -25,7 +25,7 @@ int32_t EncodeAndDrain(AVCodecContext* encoder, AVFrame* frame, int32_t codecErr
     int rc = avcodec_send_frame(encoder, frame);
     if (rc < 0) return ResultFromLibrary(rc, codecError);
     PacketPtr packet(av_packet_alloc());
-    if (!packet) return kAsfOutOfMemory;
+    if (!packet) return E_OUTOFMEMORY;
     for (;;) {
         rc = avcodec_receive_packet(encoder, packet.get());
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return 0;

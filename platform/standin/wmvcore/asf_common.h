@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/wm/wm_types.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/audio_fifo.h>
@@ -16,17 +18,6 @@ extern "C" {
 
 namespace standin {
 
-// Result codes the sink answers with (the runtime's own values).
-constexpr int32_t kAsfFail = static_cast<int32_t>(0x80004005);             // E_FAIL
-constexpr int32_t kAsfOutOfMemory = static_cast<int32_t>(0x8007000E);      // E_OUTOFMEMORY
-constexpr int32_t kAsfInvalidArg = static_cast<int32_t>(0x80070057);       // E_INVALIDARG
-constexpr int32_t kAsfFileWrite = static_cast<int32_t>(0xC00D0018);        // NS_E_FILE_WRITE
-constexpr int32_t kAsfInvalidRequest = static_cast<int32_t>(0xC00D002B);   // NS_E_INVALID_REQUEST
-constexpr int32_t kAsfInvalidInput = static_cast<int32_t>(0xC00D0BB8);     // NS_E_INVALID_INPUT_FORMAT
-constexpr int32_t kAsfAudioCodecError = static_cast<int32_t>(0xC00D0BC3);  // NS_E_AUDIO_CODEC_ERROR
-constexpr int32_t kAsfVideoCodecError = static_cast<int32_t>(0xC00D0BC5);  // NS_E_VIDEO_CODEC_ERROR
-
-constexpr uint32_t kCleanPointFlag = 1;  // WM_SF_CLEANPOINT
 constexpr AVRational kWriterTimeBase = {1, 10000000};
 
 // An FFmpeg error as a result code: memory and I/O keep their meaning, the rest becomes `other`.

@@ -102,7 +102,7 @@ public:
 
     int32_t OnBeginWriting(const ObservedSession& session) override {
         QuietLibraries quiet;
-        if (muxer_ || closed_) return kAsfInvalidRequest;
+        if (muxer_ || closed_) return NS_E_INVALID_REQUEST;
         return Remember(Open(session));
     }
 
@@ -112,7 +112,7 @@ public:
         if (failure_ < 0) return failure_;
         SinkTrack* t = Find(input);
         if (!t || !t->video) return 0;  // audio has no use for a first pass
-        if (headerWritten_) return kAsfInvalidRequest;
+        if (headerWritten_) return NS_E_INVALID_REQUEST;
         return Remember(StartVideoPass(*t->video, VideoPassKind::Analysis));
     }
 
@@ -141,7 +141,7 @@ public:
                           uint32_t size) override {
         QuietLibraries quiet;
         if (failure_ < 0) return failure_;
-        if (!muxer_) return closed_ ? kAsfInvalidRequest : 0;
+        if (!muxer_) return closed_ ? NS_E_INVALID_REQUEST : 0;
         SinkTrack* t = Find(input);
         if (!t) return 0;  // an input without a stream of its own in the file
         int32_t hr = WriteHeader();
@@ -185,14 +185,14 @@ private:
         std::string path = Utf8FromUtf16(session.outputFilename);
         AVFormatContext* oc = nullptr;
         int rc = avformat_alloc_output_context2(&oc, nullptr, "asf", path.c_str());
-        if (rc < 0 || !oc) return ResultFromLibrary(rc, kAsfFail);
+        if (rc < 0 || !oc) return ResultFromLibrary(rc, E_FAIL);
         muxer_.reset(oc);
 
         for (const ObservedStream* s : streams) {
             SinkTrack t;
             t.input = s->input;
             t.stream = avformat_new_stream(oc, nullptr);
-            if (!t.stream) return kAsfOutOfMemory;
+            if (!t.stream) return E_OUTOFMEMORY;
             std::string language = PrimaryLanguage(s->language);
             if (!language.empty()) av_dict_set(&t.stream->metadata, "language", language.c_str(), 0);
             int32_t hr = 0;
@@ -209,7 +209,7 @@ private:
             tracks_.push_back(std::move(t));
         }
         rc = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE);
-        if (rc < 0) return kAsfFileWrite;
+        if (rc < 0) return NS_E_FILE_WRITE;
         return 0;
     }
 
@@ -231,7 +231,7 @@ private:
                 c = t.audio->encoder.get();
             }
             int rc = avcodec_parameters_from_context(t.stream->codecpar, c);
-            if (rc < 0) return ResultFromLibrary(rc, kAsfFail);
+            if (rc < 0) return ResultFromLibrary(rc, E_FAIL);
             t.stream->time_base = c->time_base;
             if (t.video) {
                 t.stream->codecpar->bit_rate = t.video->stream.bitrate;
@@ -243,7 +243,7 @@ private:
         // stream to make it non-negative would move the video off its times.
         oc->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
         int rc = avformat_write_header(oc, nullptr);
-        if (rc < 0) return ResultFromLibrary(rc, kAsfFail);
+        if (rc < 0) return ResultFromLibrary(rc, E_FAIL);
         headerWritten_ = true;
         return 0;
     }
@@ -265,7 +265,7 @@ private:
         t.anyPacket = true;
         // Only the interleaver: the muxer aborts the process on packets out of time order.
         int rc = av_interleaved_write_frame(muxer_.get(), packet);
-        return rc < 0 ? ResultFromLibrary(rc, kAsfFileWrite) : 0;
+        return rc < 0 ? ResultFromLibrary(rc, NS_E_FILE_WRITE) : 0;
     }
 
     // Ends every track, writes the trailer and closes the file; the first failure is answered.
@@ -282,12 +282,12 @@ private:
                 if (hr >= 0 && r < 0) hr = r;
             }
             int rc = av_write_trailer(muxer_.get());
-            if (hr >= 0 && rc < 0) hr = ResultFromLibrary(rc, kAsfFileWrite);
+            if (hr >= 0 && rc < 0) hr = ResultFromLibrary(rc, NS_E_FILE_WRITE);
         }
         AVFormatContext* oc = muxer_.get();
         if (oc->pb) {
             int rc = avio_closep(&oc->pb);
-            if (hr >= 0 && rc < 0) hr = kAsfFileWrite;
+            if (hr >= 0 && rc < 0) hr = NS_E_FILE_WRITE;
         }
         tracks_.clear();
         muxer_.reset();

@@ -141,12 +141,12 @@ void KeepFinalTargetReachable(AVCodecContext* c, const std::string& log) {
 
 int32_t ConvertFrame(VideoTrack& t, const uint8_t* data, FramePtr& out) {
     FramePtr f(av_frame_alloc());
-    if (!f) return kAsfOutOfMemory;
+    if (!f) return E_OUTOFMEMORY;
     f->format = AV_PIX_FMT_YUV420P;
     f->width = t.width;
     f->height = t.height;
     int rc = av_frame_get_buffer(f.get(), 0);
-    if (rc < 0) return ResultFromLibrary(rc, kAsfFail);
+    if (rc < 0) return ResultFromLibrary(rc, E_FAIL);
 
     const uint8_t* base = data;
     int stride = static_cast<int>(t.inStride);
@@ -172,7 +172,7 @@ int32_t ConvertFrame(VideoTrack& t, const uint8_t* data, FramePtr& out) {
 
 int32_t TakePacket(VideoPass& p, AVPacket* packet, const PacketOut& out) {
     while (!p.timings.empty() && p.timings.front().pts < packet->pts) p.timings.pop_front();
-    if (p.timings.empty() || p.timings.front().pts != packet->pts) return kAsfFail;
+    if (p.timings.empty() || p.timings.front().pts != packet->pts) return E_FAIL;
     VideoFrameTiming timing = p.timings.front();
     p.timings.pop_front();
     // The analysis pass's log: one entry per frame, written while the frame was encoded.
@@ -218,7 +218,7 @@ int32_t EncodeHeldFrame(VideoTrack& t, const uint64_t* next, const PacketOut& ou
     p.lastDuration = duration;
     ++p.frames;
 
-    int32_t hr = EncodeAndDrain(p.encoder.get(), f, kAsfVideoCodecError,
+    int32_t hr = EncodeAndDrain(p.encoder.get(), f, NS_E_VIDEO_CODEC_ERROR,
                                 [&](AVPacket* packet) { return TakePacket(p, packet, out); });
     p.held.reset();
     return hr;
@@ -233,8 +233,8 @@ bool UsesTwoPassStatistics(const ObservedStream& s) {
 
 int32_t PrepareVideoTrack(const ObservedStream& s, VideoTrack& t) {
     t.stream = s;
-    if (s.inWidth <= 0 || s.inHeight == 0) return kAsfInvalidInput;
-    if (s.inBitCount != 24 && s.inBitCount != 32) return kAsfInvalidInput;
+    if (s.inWidth <= 0 || s.inHeight == 0) return NS_E_INVALID_INPUT_FORMAT;
+    if (s.inBitCount != 24 && s.inBitCount != 32) return NS_E_INVALID_INPUT_FORMAT;
     t.inWidth = s.inWidth;
     t.inHeight = std::abs(s.inHeight);
     t.bottomUp = s.inHeight > 0;
@@ -255,7 +255,7 @@ int32_t PrepareVideoTrack(const ObservedStream& s, VideoTrack& t) {
     AVPixelFormat format = t.bytesPerPixel == 3 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_BGR0;
     t.scaler.reset(sws_getContext(srcWidth, t.inHeight, format, t.width, t.height, AV_PIX_FMT_YUV420P,
                                   SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!t.scaler) return kAsfVideoCodecError;
+    if (!t.scaler) return NS_E_VIDEO_CODEC_ERROR;
 
     t.tick = ChooseTick(s.avgTimePerFrame);
     t.nominal = static_cast<uint64_t>(av_rescale(10000000, t.tick.num, t.tick.den));
@@ -263,14 +263,14 @@ int32_t PrepareVideoTrack(const ObservedStream& s, VideoTrack& t) {
 }
 
 int32_t StartVideoPass(VideoTrack& t, VideoPassKind kind) {
-    if (kind == VideoPassKind::Final && (!t.statsReady || t.statsFrames == 0)) return kAsfInvalidRequest;
+    if (kind == VideoPassKind::Final && (!t.statsReady || t.statsFrames == 0)) return NS_E_INVALID_REQUEST;
     t.pass = VideoPass();
     t.pass.kind = kind;
 
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMV2);
-    if (!codec) return kAsfVideoCodecError;
+    if (!codec) return NS_E_VIDEO_CODEC_ERROR;
     CodecContextPtr c(avcodec_alloc_context3(codec));
-    if (!c) return kAsfOutOfMemory;
+    if (!c) return E_OUTOFMEMORY;
     c->width = t.width;
     c->height = t.height;
     c->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -301,15 +301,15 @@ int32_t StartVideoPass(VideoTrack& t, VideoPassKind kind) {
 
     int rc = avcodec_open2(c.get(), codec, nullptr);
     c->stats_in = nullptr;  // the log belongs to the track
-    if (rc < 0) return ResultFromLibrary(rc, kAsfVideoCodecError);
+    if (rc < 0) return ResultFromLibrary(rc, NS_E_VIDEO_CODEC_ERROR);
     t.pass.encoder = std::move(c);
     return 0;
 }
 
 int32_t AddVideoFrame(VideoTrack& t, uint64_t time, uint32_t flags, const uint8_t* data, uint32_t size,
                       const PacketOut& out) {
-    if (!t.pass.encoder) return kAsfInvalidRequest;
-    if (!data || size < static_cast<uint64_t>(t.inStride) * t.inHeight) return kAsfInvalidArg;
+    if (!t.pass.encoder) return NS_E_INVALID_REQUEST;
+    if (!data || size < static_cast<uint64_t>(t.inStride) * t.inHeight) return E_INVALIDARG;
     FramePtr frame;
     int32_t hr = ConvertFrame(t, data, frame);
     if (hr < 0) return hr;
@@ -319,17 +319,17 @@ int32_t AddVideoFrame(VideoTrack& t, uint64_t time, uint32_t flags, const uint8_
     }
     t.pass.held = std::move(frame);
     t.pass.heldTime = time;
-    t.pass.heldClean = (flags & kCleanPointFlag) != 0;
+    t.pass.heldClean = (flags & WM_SF_CLEANPOINT) != 0;
     return 0;
 }
 
 int32_t FinishVideoPass(VideoTrack& t, const PacketOut& out) {
     VideoPass& p = t.pass;
-    if (!p.encoder) return kAsfInvalidRequest;
+    if (!p.encoder) return NS_E_INVALID_REQUEST;
     int32_t hr = 0;
     if (p.held) hr = EncodeHeldFrame(t, nullptr, out);
     if (hr >= 0) {
-        hr = EncodeAndDrain(p.encoder.get(), nullptr, kAsfVideoCodecError,
+        hr = EncodeAndDrain(p.encoder.get(), nullptr, NS_E_VIDEO_CODEC_ERROR,
                             [&](AVPacket* packet) { return TakePacket(p, packet, out); });
     }
     if (hr >= 0 && p.kind == VideoPassKind::Analysis) {
