@@ -68,7 +68,7 @@ std::vector<std::string> DescribeLiveObjects();
 // Makes the n-th call (1 = the next) of `method` ("IWMWriter::BeginWriting", "WMCreateWriter", …)
 // from now return `code` without doing anything. Several methods can be armed at once.
 void FailCall(const std::string& method, long n, HRESULT code);
-// Number of calls of `method` since the last reset.
+// Number of calls of `method`. Counting starts with the first FailCall or CallCount after a reset.
 long CallCount(const std::string& method);
 
 // ---- Writer behaviour ----------------------------------------------------------------------------

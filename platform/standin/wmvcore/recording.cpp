@@ -1,0 +1,159 @@
+// The recording observer: every sample a writer receives, per input and pass, with a content hash.
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+#include "../leaks.h"
+#include "core.h"
+
+namespace standin {
+namespace {
+
+class Recorder final : public WriterObserver {
+public:
+    void Start() {
+        std::lock_guard<std::mutex> g(lock_);
+        samples_.clear();
+        connections_.clear();
+        active_ = true;
+    }
+    void Stop() {
+        std::lock_guard<std::mutex> g(lock_);
+        active_ = false;
+    }
+    bool Active() {
+        std::lock_guard<std::mutex> g(lock_);
+        return active_;
+    }
+    std::vector<RecordedSample> Samples() {
+        std::lock_guard<std::mutex> g(lock_);
+        return samples_;
+    }
+
+    int32_t OnBeginWriting(const ObservedSession& session) override {
+        std::lock_guard<std::mutex> g(lock_);
+        connections_.clear();
+        for (const ObservedStream& s : session.streams) connections_[s.input] = s.connectionName;
+        return 0;
+    }
+    int32_t OnPreprocessSample(uint32_t input, uint32_t pass, uint64_t time, uint32_t flags, const uint8_t* data,
+                               uint32_t size) override {
+        Add(input, pass, time, flags, data, size);
+        return 0;
+    }
+    int32_t OnWriteSample(uint32_t input, uint64_t time, uint32_t flags, const uint8_t* data, uint32_t size) override {
+        Add(input, 0, time, flags, data, size);
+        return 0;
+    }
+
+private:
+    void Add(uint32_t input, uint32_t pass, uint64_t time, uint32_t flags, const uint8_t* data, uint32_t size) {
+        RecordedSample r;
+        r.input = input;
+        r.pass = pass;
+        r.time = time;
+        r.flags = flags;
+        r.size = size;
+        r.hash = HashBytes(data, size);
+        std::lock_guard<std::mutex> g(lock_);
+        auto it = connections_.find(input);
+        if (it != connections_.end()) r.connection = it->second;
+        samples_.push_back(r);
+    }
+
+    std::mutex lock_;
+    bool active_ = false;
+    std::map<uint32_t, std::u16string> connections_;
+    std::vector<RecordedSample> samples_;
+};
+
+Recorder& TheRecorder() {
+    static Recorder r;
+    return r;
+}
+
+struct Registration {
+    Registration() {
+        RegisterReset("wmvcore recording", [] {
+            TheRecorder().Start();
+            TheRecorder().Stop();
+        });
+    }
+} g_registration;
+
+void AppendJsonString(std::string* out, const std::u16string& s) {
+    out->push_back('"');
+    for (size_t i = 0; i < s.size(); ++i) {
+        uint32_t c = s[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+        }
+        if (c == '"' || c == '\\') {
+            out->push_back('\\');
+            out->push_back(static_cast<char>(c));
+        } else if (c < 0x20 || (c >= 0xD800 && c < 0xE000)) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+            *out += buf;
+        } else if (c < 0x80) {
+            out->push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    out->push_back('"');
+}
+
+}  // namespace
+
+namespace wm {
+WriterObserver* ActiveRecorder() { return TheRecorder().Active() ? &TheRecorder() : nullptr; }
+}  // namespace wm
+
+uint64_t HashBytes(const uint8_t* data, size_t size) {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (size_t i = 0; i < size; ++i) {
+        h ^= data[i];
+        h *= 0x100000001b3ull;
+    }
+    return h;
+}
+
+void StartRecording() { TheRecorder().Start(); }
+void StopRecording() { TheRecorder().Stop(); }
+std::vector<RecordedSample> Recording() { return TheRecorder().Samples(); }
+
+std::string RecordingJsonLine(const RecordedSample& s) {
+    std::string out = "{\"input\":" + std::to_string(s.input) + ",\"connection\":";
+    AppendJsonString(&out, s.connection);
+    char hash[17];
+    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(s.hash));
+    out += ",\"pass\":" + std::to_string(s.pass) + ",\"time\":" + std::to_string(s.time) +
+           ",\"flags\":" + std::to_string(s.flags) + ",\"size\":" + std::to_string(s.size) + ",\"hash\":\"" + hash +
+           "\"}";
+    return out;
+}
+
+bool WriteRecordingJson(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    bool ok = true;
+    for (const RecordedSample& s : Recording()) {
+        std::string line = RecordingJsonLine(s) + "\n";
+        ok &= std::fwrite(line.data(), 1, line.size(), f) == line.size();
+    }
+    ok &= std::fclose(f) == 0;
+    return ok;
+}
+
+}  // namespace standin
