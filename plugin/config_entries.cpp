@@ -1,9 +1,33 @@
-// Config, ConfigGet and ConfigSet. Their results are fixed by the editor's interface; the settings
-// workers behind them come with the settings subsystem and the property sheet.
+// Config, ConfigGet and ConfigSet. The blob the editor keeps is the settings record itself; it
+// reaches the encoder only through the registry.
+#include <cstring>
+
 #include "plugin/entry_points.h"
+#include "settings/encoder_settings.h"
+#include "settings/settings_registry.h"
+
+static_assert(sizeof(EncoderSettings) == kConfigBlobSize, "the configuration blob is the settings record");
 
 int32_t __cdecl Config(HWND, HINSTANCE) { return 1; }
 
-int32_t __cdecl ConfigGet(void*, int32_t) { return kConfigBlobSize; }
+// Answers the blob size; a large enough buffer is filled with the current settings. The editor's
+// buffer need not be aligned for the record, so the record is worked on in a copy.
+int32_t __cdecl ConfigGet(void* data, int32_t size) {
+    if (data && size >= kConfigBlobSize) {
+        EncoderSettings record;
+        std::memcpy(&record, data, sizeof record);
+        LoadSettings(&record);
+        std::memcpy(data, &record, sizeof record);
+    }
+    return kConfigBlobSize;
+}
 
-int32_t __cdecl ConfigSet(void*, int32_t size) { return size == kConfigBlobSize ? kConfigBlobSize : 0; }
+// Takes a blob of exactly the record's size and stores it; whether the registry took it is not
+// the editor's concern.
+int32_t __cdecl ConfigSet(void* data, int32_t size) {
+    if (!data || size != kConfigBlobSize) return 0;
+    EncoderSettings record;
+    std::memcpy(&record, data, sizeof record);
+    WriteSettingsToRegistry(&record);
+    return kConfigBlobSize;
+}
