@@ -20,6 +20,16 @@ std::string Summary(const HostRun& run) {
     return at == std::string::npos ? "" : run.err.substr(at);
 }
 
+TEST(HostExport, WithoutTimingMapTheModuleRefuses) {
+    std::string file = TempPath("nomap.wmv");
+    HostRun run = RunHost({"export", "-o", file, "--no-timing", "--frames", "10", "--size", "64x48"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find(kNoCompanion), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Output returned 0"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("failed"), std::string::npos) << run.err;
+    EXPECT_FALSE(FileExists(file));
+}
+
 TEST(HostExport, WithTimingMapThePresenceTestPasses) {
     std::string file = TempPath("map.wmv");
     for (const char* readOnly : {"", "--timing-readonly"}) {
