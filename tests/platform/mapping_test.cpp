@@ -83,7 +83,7 @@ TEST(FileMapping, AReadOnlyMappingRefusesWriteViews) {
     EXPECT_TRUE(CloseHandle(pub));
     EXPECT_FALSE(standin::MakeFileMappingReadOnly(name.c_str()));  // gone with its last handle
 
-    HANDLE ro = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 8, name.c_str());
+    HANDLE ro = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY | SEC_COMMIT, 0, 8, name.c_str());
     ASSERT_NE(ro, nullptr);
     EXPECT_EQ(MapViewOfFile(ro, FILE_MAP_ALL_ACCESS, 0, 0, 0), nullptr);
     EXPECT_TRUE(CloseHandle(ro));

@@ -121,7 +121,9 @@ HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD prote
         SetLastError(ERROR_INVALID_HANDLE);  // file-backed mappings are not modelled
         return nullptr;
     }
-    if (protect != PAGE_READONLY && protect != PAGE_READWRITE) {
+    // SEC_COMMIT is what a pagefile-backed section is anyway.
+    DWORD pageProtect = protect & ~static_cast<DWORD>(SEC_COMMIT);
+    if (pageProtect != PAGE_READONLY && pageProtect != PAGE_READWRITE) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -147,7 +149,7 @@ HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD prote
     }
     auto s = std::make_shared<Section>();
     s->name = shmName;
-    mode_t mode = protect == PAGE_READONLY ? 0444 : 0644;
+    mode_t mode = pageProtect == PAGE_READONLY ? 0444 : 0644;
     s->fd = shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
     if (s->fd >= 0) {
         s->createdHere = true;
