@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <map>
-#include <mutex>
 #include <set>
 
 #include "../leaks.h"
@@ -17,7 +16,7 @@ struct Armed {
 };
 
 struct State {
-    std::mutex lock;
+    Lock lock;
     std::set<CountedObject*> live;
     std::map<std::string, Armed> armed;
     std::map<std::string, long> calls;
@@ -38,7 +37,7 @@ std::atomic<bool> g_tracking{false};
 
 void ResetState() {
     State& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     s.armed.clear();
     s.calls.clear();
     s.switches = WriterSwitches();
@@ -68,13 +67,13 @@ WString FromU16(const std::u16string& s) { return WString(s.begin(), s.end()); }
 
 CountedObject::CountedObject(const char* kind) : kind_(kind) {
     State& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     s.live.insert(this);
 }
 
 CountedObject::~CountedObject() {
     State& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     s.live.erase(this);
 }
 
@@ -89,7 +88,7 @@ ULONG CountedObject::ReleaseCounted() {
 bool InjectedFailure(const char* method, HRESULT* code) {
     if (!g_tracking.load(std::memory_order_relaxed)) return false;
     State& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     ++s.calls[method];
     auto it = s.armed.find(method);
     if (it == s.armed.end()) return false;
@@ -188,26 +187,26 @@ bool ReadDword(const std::vector<TypedValue>& values, const WCHAR* name, uint32_
 
 std::shared_ptr<const Catalogue> InstalledCatalogue() {
     State& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     if (!s.catalogue) s.catalogue = std::make_shared<const Catalogue>(Version9Catalogue());
     return s.catalogue;
 }
 
 WriterSwitches CurrentSwitches() {
     State& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     return s.switches;
 }
 
 std::vector<WriterObserver*> CurrentObservers() {
     State& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     return s.observers;
 }
 
 void RememberSession(const ObservedSession& session) {
     State& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     s.lastSession = session;
 }
 
@@ -217,13 +216,13 @@ using wm::TheState;
 
 long LiveObjects() {
     auto& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     return static_cast<long>(s.live.size());
 }
 
 long LiveReferences() {
     auto& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     long n = 0;
     for (auto* o : s.live) n += o->References();
     return n;
@@ -231,7 +230,7 @@ long LiveReferences() {
 
 std::vector<std::string> DescribeLiveObjects() {
     auto& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     std::vector<std::string> out;
     for (auto* o : s.live) out.push_back(std::string(o->Kind()) + " refs=" + std::to_string(o->References()));
     std::sort(out.begin(), out.end());
@@ -240,7 +239,7 @@ std::vector<std::string> DescribeLiveObjects() {
 
 void FailCall(const std::string& method, long n, HRESULT code) {
     auto& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     wm::g_tracking = true;
     if (n <= 0) {
         s.armed.erase(method);
@@ -251,7 +250,7 @@ void FailCall(const std::string& method, long n, HRESULT code) {
 
 long CallCount(const std::string& method) {
     auto& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     wm::g_tracking = true;
     auto it = s.calls.find(method);
     return it == s.calls.end() ? 0 : it->second;
@@ -259,44 +258,44 @@ long CallCount(const std::string& method) {
 
 void InstallCatalogue(const Catalogue& catalogue) {
     auto& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     s.catalogue = std::make_shared<const Catalogue>(catalogue);
 }
 
 void LimitPreprocessingPasses(uint32_t passes) {
     auto& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     s.switches.maxPreprocessingPasses = passes;
 }
 
 void SetInputPropsAnswerStreamConfig(bool answer) {
     auto& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     s.switches.inputPropsAnswerStreamConfig = answer;
 }
 
 void EnableFileSink(bool enable) {
     auto& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     s.switches.fileSink = enable;
 }
 
 void AddObserver(WriterObserver* observer) {
     auto& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     if (observer && std::find(s.observers.begin(), s.observers.end(), observer) == s.observers.end())
         s.observers.push_back(observer);
 }
 
 void RemoveObserver(WriterObserver* observer) {
     auto& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     s.observers.erase(std::remove(s.observers.begin(), s.observers.end(), observer), s.observers.end());
 }
 
 ObservedSession LastSession() {
     auto& s = TheState();
-    std::lock_guard<std::mutex> g(s.lock);
+    wm::Guard g(s.lock);
     return s.lastSession;
 }
 

@@ -14,6 +14,31 @@ namespace wm {
 
 using WString = std::basic_string<WCHAR>;
 
+// A small lock over an atomic flag: the runtime also builds with toolchains whose C++ library has
+// no std::mutex (mingw's win32 thread model). Critical sections here are a few instructions long.
+class Lock {
+public:
+    void lock() {
+        while (flag_.test_and_set(std::memory_order_acquire)) {
+        }
+    }
+    void unlock() { flag_.clear(std::memory_order_release); }
+
+private:
+    std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
+};
+
+class Guard {
+public:
+    explicit Guard(Lock& l) : l_(l) { l_.lock(); }
+    ~Guard() { l_.unlock(); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+private:
+    Lock& l_;
+};
+
 WString ToWString(const WCHAR* s);
 std::u16string ToU16(const WString& s);
 WString FromU16(const std::u16string& s);

@@ -1,7 +1,6 @@
 // The recording observer: every sample a writer receives, per input and pass, with a content hash.
 #include <cstdio>
 #include <map>
-#include <mutex>
 
 #include "../leaks.h"
 #include "core.h"
@@ -12,26 +11,26 @@ namespace {
 class Recorder final : public WriterObserver {
 public:
     void Start() {
-        std::lock_guard<std::mutex> g(lock_);
+        wm::Guard g(lock_);
         samples_.clear();
         connections_.clear();
         active_ = true;
     }
     void Stop() {
-        std::lock_guard<std::mutex> g(lock_);
+        wm::Guard g(lock_);
         active_ = false;
     }
     bool Active() {
-        std::lock_guard<std::mutex> g(lock_);
+        wm::Guard g(lock_);
         return active_;
     }
     std::vector<RecordedSample> Samples() {
-        std::lock_guard<std::mutex> g(lock_);
+        wm::Guard g(lock_);
         return samples_;
     }
 
     int32_t OnBeginWriting(const ObservedSession& session) override {
-        std::lock_guard<std::mutex> g(lock_);
+        wm::Guard g(lock_);
         connections_.clear();
         for (const ObservedStream& s : session.streams) connections_[s.input] = s.connectionName;
         return 0;
@@ -55,13 +54,13 @@ private:
         r.flags = flags;
         r.size = size;
         r.hash = HashBytes(data, size);
-        std::lock_guard<std::mutex> g(lock_);
+        wm::Guard g(lock_);
         auto it = connections_.find(input);
         if (it != connections_.end()) r.connection = it->second;
         samples_.push_back(r);
     }
 
-    std::mutex lock_;
+    wm::Lock lock_;
     bool active_ = false;
     std::map<uint32_t, std::u16string> connections_;
     std::vector<RecordedSample> samples_;
