@@ -11,6 +11,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/audio_fifo.h>
+#include <libavutil/buffer.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -25,6 +26,9 @@ int32_t ResultFromLibrary(int averror, int32_t other);
 
 struct CodecContextFree {
     void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
+};
+struct BufferPoolFree {
+    void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
 };
 struct FrameFree {
     void operator()(AVFrame* p) const { av_frame_free(&p); }
@@ -42,6 +46,7 @@ struct AudioFifoFree {
     void operator()(AVAudioFifo* p) const { av_audio_fifo_free(p); }
 };
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
+using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolFree>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 using ScalerPtr = std::unique_ptr<SwsContext, ScalerFree>;

@@ -145,8 +145,14 @@ int32_t ConvertFrame(VideoTrack& t, const uint8_t* data, FramePtr& out) {
     f->format = AV_PIX_FMT_YUV420P;
     f->width = t.width;
     f->height = t.height;
-    int rc = av_frame_get_buffer(f.get(), 0);
-    if (rc < 0) return ResultFromLibrary(rc, E_FAIL);
+    f->buf[0] = av_buffer_pool_get(t.pictures.get());
+    if (!f->buf[0]) return E_OUTOFMEMORY;
+    uint8_t* plane = f->buf[0]->data;
+    for (int i = 0; i < 3; ++i) {
+        f->data[i] = plane;
+        f->linesize[i] = t.linesize[i];
+        plane += t.planeSize[i];
+    }
 
     const uint8_t* base = data;
     int stride = static_cast<int>(t.inStride);
@@ -256,6 +262,14 @@ int32_t PrepareVideoTrack(const ObservedStream& s, VideoTrack& t) {
     t.scaler.reset(sws_getContext(srcWidth, t.inHeight, format, t.width, t.height, AV_PIX_FMT_YUV420P,
                                   SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!t.scaler) return NS_E_VIDEO_CODEC_ERROR;
+
+    if (av_image_fill_linesizes(t.linesize, AV_PIX_FMT_YUV420P, FFALIGN(t.width, 64)) < 0) return E_FAIL;
+    ptrdiff_t linesizes[4] = {t.linesize[0], t.linesize[1], t.linesize[2], 0};
+    if (av_image_fill_plane_sizes(t.planeSize, AV_PIX_FMT_YUV420P, t.height, linesizes) < 0) return E_FAIL;
+    size_t bytes = t.planeSize[0] + t.planeSize[1] + t.planeSize[2] + 64;
+    if (bytes > INT32_MAX) return NS_E_INVALID_INPUT_FORMAT;
+    t.pictures.reset(av_buffer_pool_init(bytes, av_buffer_alloc));
+    if (!t.pictures) return E_OUTOFMEMORY;
 
     t.tick = ChooseTick(s.avgTimePerFrame);
     t.nominal = static_cast<uint64_t>(av_rescale(10000000, t.tick.num, t.tick.den));

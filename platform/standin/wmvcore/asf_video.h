@@ -54,6 +54,11 @@ struct VideoTrack {
     std::vector<uint8_t> padded;
     uint32_t paddedStride = 0;
     ScalerPtr scaler;
+    // Pictures for the encoder. It keeps references to the frames it was given for a while; a
+    // pool hands their buffers out again instead of fresh memory for every frame.
+    BufferPoolPtr pictures;
+    int linesize[4] = {};
+    size_t planeSize[4] = {};
     // Encoded picture and time base.
     int width = 0;
     int height = 0;
