@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/standin/wmvcore/runtime.h"
 #include "profile/profile_builder.h"
 #include "settings/settings_registry.h"
 #include "tests/profile/profile_streams.h"
@@ -302,6 +303,63 @@ TEST(StreamLanguage, ALocaleMLangCannotConvertOrAMissingMLangFailsTheStream) {
     ComRef<IWMStreamConfig> german;
     ASSERT_EQ(BuildVideoStream(german.Out(), profile.Get(), s), S_OK);
     EXPECT_EQ(Language(german.Get()), u"de");
+}
+
+}  // namespace
+
+namespace {
+
+// Every runtime call of the build passes its failure up unchanged and leaves nothing behind: no
+// profile for the caller, no settings, no half-built stream (the test main counts live objects).
+TEST(BuildProfile, AnyFailingStepFailsTheBuildWithItsOwnCode) {
+    struct Step {
+        const char* method;
+        long n;
+    };
+    const Step steps[] = {
+        {"WMCreateProfileManager", 1},
+        {"IWMProfileManager::CreateEmptyProfile", 1},
+        {"IWMProfile::CreateNewStream", 1},
+        {"IWMStreamConfig::SetBitrate", 1},
+        {"IWMStreamConfig::SetBufferWindow", 1},
+        {"IWMMediaProps::SetMediaType", 1},
+        {"IWMVideoMediaProps::SetQuality", 1},
+        {"IWMVideoMediaProps::SetMaxKeyFrameSpacing", 1},
+        {"IWMPropertyVault::SetProperty", 1},
+        {"IWMPropertyVault::SetProperty", 6},
+        {"IWMStreamConfig3::SetLanguage", 1},
+        {"IWMStreamConfig::SetStreamName", 1},
+        {"IWMStreamConfig::SetConnectionName", 1},
+        {"IWMProfile::AddStream", 1},
+        {"IWMProfile::CreateNewStream", 2},
+        {"IWMStreamConfig::GetBitrate", 1},
+        {"IWMMediaProps::SetMediaType", 2},
+        {"IWMStreamConfig3::SetLanguage", 2},
+        {"IWMStreamConfig::SetStreamName", 2},
+        {"IWMProfile::AddStream", 2},
+    };
+    HostJob job = SizedJob();
+    for (const Step& step : steps) {
+        SCOPED_TRACE(testing::Message() << step.method << " #" << step.n);
+        standin::FailCall(step.method, step.n, E_OUTOFMEMORY);
+        EncoderSettings used;
+        std::memset(&used, 0x5A, sizeof(used));
+        IWMProfile* profile = nullptr;
+        EXPECT_EQ(BuildProfile(&job, &used, &profile), E_OUTOFMEMORY);
+        EXPECT_EQ(profile, nullptr);
+        EXPECT_EQ(reinterpret_cast<uint8_t*>(&used)[0], 0x5A);
+        EXPECT_EQ(standin::LiveObjects(), 0);
+        EXPECT_EQ(standin::HeapLiveBlocks(), 0);
+    }
+}
+
+TEST(BuildProfile, ARefusedVbrSwitchOnTheAudioStreamIsNoFailure) {
+    HostJob job = SizedJob();
+    // Six video properties in the default quality-VBR mode, then the audio stream's one.
+    standin::FailCall("IWMPropertyVault::SetProperty", 7, NS_E_UNSUPPORTED_PROPERTY);
+    ComRef<IWMProfile> profile;
+    EXPECT_EQ(BuildProfile(&job, nullptr, profile.Out()), S_OK);
+    EXPECT_EQ(standin::CallCount("IWMPropertyVault::SetProperty"), 7);
 }
 
 }  // namespace
