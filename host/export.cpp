@@ -5,6 +5,9 @@
 #include "host/progress.h"
 #include "host/timing_codes.h"
 #include "host/timing_map.h"
+#if !defined(_WIN32)
+#include "platform/standin/wmvcore/runtime.h"
+#endif
 
 namespace {
 
@@ -62,10 +65,6 @@ int32_t __cdecl RefreshPreview() {
 int Export(const OutputPluginTable& table, const HostOptions& options) {
     if (options.output.empty()) return UsageError("export needs -o FILE");
     if (!table.OutputEntry) return std::fprintf(stderr, "brevlo-host: the module has no Output entry\n"), 1;
-    if (!options.record.empty()) {
-        // Needs the media runtime's recording observer, which this build does not have yet.
-        return UsageError("--record is not available: the media runtime cannot record yet");
-    }
     std::string error;
     std::unique_ptr<ClipSource> source = OpenSource(options, error);
     if (!source) {
@@ -123,12 +122,26 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
         return 1;
     }
 
+    const bool recording = !options.record.empty();
+#if !defined(_WIN32)
+    if (recording) standin::StartRecording();
+#endif
     CatchInterrupt();
     BeginProgress();
     int32_t result = table.OutputEntry(&job);
     EndProgress();
     double seconds = ProgressSeconds();
     WithdrawTimingMap(map);
+    bool recordWritten = true;
+#if !defined(_WIN32)
+    if (recording) {
+        recordWritten = standin::WriteRecordingJson(options.record);
+        standin::StopRecording();
+    }
+#else
+    recordWritten = !recording;  // the real runtime cannot be recorded
+#endif
+    if (!recordWritten) std::fprintf(stderr, "brevlo-host: cannot write the recording to %s\n", options.record.c_str());
 
     TimelineCounts counts = CountTimeline(codes, format.hasVideo ? format.frameCount : 0, format.rate, format.scale);
     std::string video = "no video";
@@ -159,6 +172,6 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
         std::fprintf(stderr, "brevlo-host: export to %s failed\n", options.output.c_str());
         return 1;
     }
-    return 0;
+    return recordWritten ? 0 : 1;
 }
 

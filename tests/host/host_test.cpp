@@ -51,6 +51,36 @@ TEST(HostConfigBlob, WrongSizeIsRefused) {
     EXPECT_NE(run.err.find("config-blob load failed"), std::string::npos) << run.err;
 }
 
+// The blob the editor keeps in a project: what ConfigSet stored comes back from ConfigGet, field by
+// field, for every field the settings keep (not the codec index, frame size, frame rate or the
+// reserved word, which the module fills itself).
+TEST(HostConfigBlob, RoundTripKeepsTheStoredSettings) {
+    std::string first = TempPath("first.blob"), second = TempPath("second.blob");
+    HostRun run = RunHost({"config-blob", "save", first});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::string blob = ReadFileBytes(first);
+    ASSERT_EQ(blob.size(), 104u);
+    auto put = [&](size_t offset, uint32_t value) {
+        for (int b = 0; b < 4; ++b) blob[offset + b] = static_cast<char>((value >> (8 * b)) & 0xFF);
+    };
+    put(4, 0);         // CompressionMode: 1-pass CBR
+    put(8, 1234567);   // Bitrate
+    put(44, 55);       // Quality
+    put(48, 4000);     // KeyFrameInterval
+    WriteFileBytes(first, blob);
+    run = RunHost({"config-blob", "load", first});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = RunHost({"config-blob", "save", second});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::string back = ReadFileBytes(second);
+    ASSERT_EQ(back.size(), 104u);
+    for (size_t offset = 0; offset < 104; offset += 4) {
+        bool own = offset == 0 || offset == 16 || offset == 20 || offset == 24 || offset == 28 || offset == 76;
+        if (own) continue;
+        EXPECT_EQ(back.compare(offset, 4, blob, offset, 4), 0) << "field at offset " << offset;
+    }
+}
+
 // Frames as the module receives them: bottom-up BGR24, rows padded to 4 bytes, the frame index in
 // the top band and a white picture below it once a second.
 TEST(HostSyntheticClip, TopBandCarriesTheFrameIndex) {
