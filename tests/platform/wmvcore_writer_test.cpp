@@ -174,6 +174,8 @@ TEST(WmvcoreWriter, CallsOutOfOrderGetTheDocumentedCodes) {
     EXPECT_EQ(writer->EndWriting(), NS_E_INVALID_REQUEST);
     EXPECT_NE(writer->BeginWriting(), S_OK);
     ComRef<IWMWriterPreprocess> pre;
+    standin::FailCall("IWMWriter::QueryInterface", 1, E_NOINTERFACE);
+    EXPECT_EQ(QueryInterfaceInto(writer.Get(), IID_IWMWriterPreprocess, pre), E_NOINTERFACE);
     ASSERT_EQ(QueryInterfaceInto(writer.Get(), IID_IWMWriterPreprocess, pre), S_OK);
 
     {
@@ -357,6 +359,11 @@ TEST(WmvcoreWriter, HeaderAttributesAndTheObservedSession) {
     struct Observer : standin::WriterObserver {
         standin::ObservedSession session;
         int writes = 0;
+        int ends = 0;
+        int32_t OnEndWriting(bool) override {
+            ++ends;
+            return 0;
+        }
         int32_t OnBeginWriting(const standin::ObservedSession& s) override {
             session = s;
             return 0;
@@ -387,6 +394,7 @@ TEST(WmvcoreWriter, HeaderAttributesAndTheObservedSession) {
     EXPECT_EQ(Write(job.writer.Get(), job.audio, 10, 400), E_FAIL);  // the observer's refusal
     standin::RemoveObserver(&observer);
     EXPECT_EQ(job.writer->EndWriting(), S_OK);
+    EXPECT_EQ(observer.ends, 0);  // removed observers hear nothing more
 
     // A new profile discards the attributes set before.
     ComRef<IWMProfile> profile = MakeProfile(StreamSpec());

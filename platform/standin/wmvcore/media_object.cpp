@@ -20,6 +20,8 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
+        STANDIN_FAIL_POINT(role_ == MediaRole::StreamConfig ? "IWMStreamConfig::QueryInterface"
+                                                            : "IWMInputMediaProps::QueryInterface");
         bool video = data_.IsVideo();
         bool config = role_ == MediaRole::StreamConfig ||
                       (role_ == MediaRole::InputProps && CurrentSwitches().inputPropsAnswerStreamConfig);
@@ -147,6 +149,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE SetMediaType(WM_MEDIA_TYPE* p) override {
         STANDIN_FAIL_POINT("IWMMediaProps::SetMediaType");
+        if (role_ == MediaRole::InputProps) STANDIN_FAIL_POINT("IWMInputMediaProps::SetMediaType");
         if (p && p->majortype != data_.type) return E_INVALIDARG;
         return CopyInMediaType(p, &data_.media);
     }

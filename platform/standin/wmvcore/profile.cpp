@@ -79,6 +79,7 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
+        STANDIN_FAIL_POINT("IWMProfile::QueryInterface");
         if (iid != IID_IUnknown && iid != IID_IWMProfile) return E_NOINTERFACE;
         *ppv = static_cast<IWMProfile*>(this);
         AddRefCounted();
@@ -205,6 +206,7 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
+        STANDIN_FAIL_POINT("IWMProfileManager::QueryInterface");
         if (iid == IID_IUnknown || iid == IID_IWMProfileManager)
             *ppv = static_cast<IWMProfileManager*>(this);
         else if (iid == IID_IWMCodecInfo || iid == IID_IWMCodecInfo2 || iid == IID_IWMCodecInfo3)

@@ -67,6 +67,10 @@ std::vector<std::string> DescribeLiveObjects();
 
 // Makes the n-th call (1 = the next) of `method` ("IWMWriter::BeginWriting", "WMCreateWriter", …)
 // from now return `code` without doing anything. Several methods can be armed at once.
+// QueryInterface is armed per object kind: "IWMWriter::QueryInterface", "IWMProfileManager::…",
+// "IWMProfile::…", "IWMStreamConfig::…" (stream configurations, codec formats included) and
+// "IWMInputMediaProps::…". SetMediaType on input properties also answers to
+// "IWMInputMediaProps::SetMediaType"; "IWMMediaProps::SetMediaType" covers every object.
 void FailCall(const std::string& method, long n, HRESULT code);
 // Number of calls of `method`. Counting starts with the first FailCall or CallCount after a reset.
 long CallCount(const std::string& method);

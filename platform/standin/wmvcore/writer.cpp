@@ -288,6 +288,7 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
+        STANDIN_FAIL_POINT("IWMWriter::QueryInterface");
         if (iid == IID_IUnknown || iid == IID_IWMWriter)
             *ppv = static_cast<IWMWriter*>(this);
         else if (iid == IID_IWMWriterPreprocess)
@@ -439,7 +440,8 @@ public:
                     session_.streams.push_back(Observe(n, inputs_[n], streams_[i], attributes_));
 
         observers_.clear();
-        if (WriterObserver* r = ActiveRecorder()) observers_.push_back(r);
+        recorder_ = ActiveRecorder();
+        if (recorder_) observers_.push_back(recorder_);
         for (WriterObserver* o : CurrentObservers()) observers_.push_back(o);
         sink_.reset();
         if (!filename_.empty() && CurrentSwitches().fileSink) {
@@ -755,10 +757,15 @@ public:
     }
 
 private:
+    // Calls the session's observers; one removed by its owner since BeginWriting is skipped, so
+    // that an observer can go away while a writer still runs.
     template <typename Event>
     HRESULT Notify(Event event) {
         HRESULT result = S_OK;
+        std::vector<WriterObserver*> registered = CurrentObservers();
         for (WriterObserver* o : observers_) {
+            bool own = o == sink_.get() || o == recorder_;
+            if (!own && std::find(registered.begin(), registered.end(), o) == registered.end()) continue;
             HRESULT hr = event(o);
             if (FAILED(hr) && SUCCEEDED(result)) result = hr;
         }
@@ -845,6 +852,7 @@ private:
     ObservedSession session_;
     std::vector<WriterObserver*> observers_;
     std::unique_ptr<WriterObserver> sink_;
+    WriterObserver* recorder_ = nullptr;
 };
 
 }  // namespace
