@@ -106,6 +106,8 @@ int32_t OpenAudioTrack(const ObservedStream& s, AudioTrack& t) {
     // The decoder drops what precedes its first whole frame: lead in with one frame of silence,
     // so the first real sample still sits at time 0.
     t.nextPts = -c->frame_size;
+    int32_t hr = CopyParameters(c.get(), t.parameters);
+    if (hr < 0) return hr;
     t.encoder = std::move(c);
     return QueueSilence(t, t.encoder->frame_size);
 }

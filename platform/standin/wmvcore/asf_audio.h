@@ -15,6 +15,7 @@ namespace standin {
 struct AudioTrack {
     ObservedStream stream;
     CodecContextPtr encoder;
+    ParametersPtr parameters;
     ResamplerPtr resampler;
     AudioFifoPtr fifo;
     int inRate = 0;

@@ -20,6 +20,15 @@ int32_t ResultFromLibrary(int averror, int32_t other) {
     return other;
 }
 
+int32_t CopyParameters(const AVCodecContext* encoder, ParametersPtr& out) {
+    ParametersPtr p(avcodec_parameters_alloc());
+    if (!p) return E_OUTOFMEMORY;
+    int rc = avcodec_parameters_from_context(p.get(), encoder);
+    if (rc < 0) return ResultFromLibrary(rc, E_FAIL);
+    out = std::move(p);
+    return 0;
+}
+
 int32_t EncodeAndDrain(AVCodecContext* encoder, AVFrame* frame, int32_t codecError,
                        const std::function<int32_t(AVPacket*)>& inspect) {
     int rc = avcodec_send_frame(encoder, frame);

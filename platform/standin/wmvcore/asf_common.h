@@ -45,6 +45,10 @@ struct ResamplerFree {
 struct AudioFifoFree {
     void operator()(AVAudioFifo* p) const { av_audio_fifo_free(p); }
 };
+struct ParametersFree {
+    void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
+};
+using ParametersPtr = std::unique_ptr<AVCodecParameters, ParametersFree>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
 using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolFree>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
@@ -56,6 +60,9 @@ using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoFree>;
 // Takes an encoded packet whose pts/dts/duration are in `timeBase`; answers a result code.
 // An empty function throws the packets away (the analysis pass of a two-pass encode).
 using PacketOut = std::function<int32_t(AVPacket* packet, AVRational timeBase)>;
+
+// The stream parameters the muxer needs from an opened encoder.
+int32_t CopyParameters(const AVCodecContext* encoder, ParametersPtr& out);
 
 // Sends one frame (or the flush, `frame` null) and passes every packet that comes out to `out`
 // (`inspect`, when given, sees each packet first). Answers a result code; `codecError` names

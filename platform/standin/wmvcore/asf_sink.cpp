@@ -82,6 +82,12 @@ struct SinkTrack {
     std::unique_ptr<AudioTrack> audio;
 };
 
+struct WaitingPacket {
+    SinkTrack* track = nullptr;
+    PacketPtr packet;
+    AVRational timeBase = {1, 1};
+};
+
 struct FormatContextFree {
     void operator()(AVFormatContext* p) const {
         if (p->pb) avio_closep(&p->pb);
@@ -112,7 +118,7 @@ public:
         if (failure_ < 0) return failure_;
         SinkTrack* t = Find(input);
         if (!t || !t->video) return 0;  // audio has no use for a first pass
-        if (headerWritten_) return NS_E_INVALID_REQUEST;
+        if (writing_) return NS_E_INVALID_REQUEST;
         return Remember(StartVideoPass(*t->video, VideoPassKind::Analysis));
     }
 
@@ -131,9 +137,7 @@ public:
         QuietLibraries quiet;
         if (failure_ < 0) return failure_;
         SinkTrack* t = Find(input);
-        if (!t || !t->video || t->video->pass.kind != VideoPassKind::Analysis || !t->video->pass.encoder) {
-            return 0;
-        }
+        if (!t || !t->video || t->video->pass.kind != VideoPassKind::Analysis) return 0;
         return Remember(FinishVideoPass(*t->video, PacketOut()));
     }
 
@@ -144,11 +148,16 @@ public:
         if (!muxer_) return closed_ ? NS_E_INVALID_REQUEST : 0;
         SinkTrack* t = Find(input);
         if (!t) return 0;  // an input without a stream of its own in the file
-        int32_t hr = WriteHeader();
-        if (hr < 0) return Remember(hr);
-        PacketOut out = Output(*t);
-        if (t->video) return Remember(AddVideoFrame(*t->video, time, flags, data, size, out));
-        return Remember(AddAudioBlock(*t->audio, time, data, size, out));
+        writing_ = true;
+        int32_t hr = 0;
+        if (t->video) {
+            hr = BeginWritingPass(*t->video);
+            if (hr >= 0) hr = AddVideoFrame(*t->video, time, flags, data, size, Output(*t));
+        } else {
+            hr = AddAudioBlock(*t->audio, time, data, size, Output(*t));
+        }
+        if (hr >= 0 && !headerWritten_ && HaveAllParameters()) hr = WriteHeader();
+        return Remember(hr);
     }
 
     int32_t OnEndWriting(bool complete) override {
@@ -199,8 +208,7 @@ private:
             if (s->isVideo) {
                 t.video = std::make_unique<VideoTrack>();
                 hr = PrepareVideoTrack(*s, *t.video);
-                // A stream that may still get a first pass opens its encoder when writing starts.
-                if (hr >= 0 && s->passes < 2) hr = StartVideoPass(*t.video, VideoPassKind::Single);
+                if (hr >= 0) hr = StartVideoPass(*t.video, VideoPassKind::Single);
             } else {
                 t.audio = std::make_unique<AudioTrack>();
                 hr = OpenAudioTrack(*s, *t.audio);
@@ -213,30 +221,34 @@ private:
         return 0;
     }
 
+    // After the preprocessing: the final pass when a first pass finished, else one pass.
+    static int32_t BeginWritingPass(VideoTrack& v) {
+        if (v.pass.kind != VideoPassKind::Analysis) return 0;
+        bool final = v.statsReady && v.statsFrames > 0 && UsesTwoPassStatistics(v.stream);
+        return StartVideoPass(v, final ? VideoPassKind::Final : VideoPassKind::Single);
+    }
+
+    bool HaveAllParameters() const {
+        for (const SinkTrack& t : tracks_) {
+            if (t.video ? !t.video->parameters : !t.audio->parameters) return false;
+        }
+        return true;
+    }
+
+    // The header goes out once every encoder is open (the video one opens with its second frame);
+    // packets made before that wait for it.
     int32_t WriteHeader() {
-        if (headerWritten_) return 0;
         AVFormatContext* oc = muxer_.get();
         for (SinkTrack& t : tracks_) {
-            AVCodecContext* c = nullptr;
-            if (t.video) {
-                VideoTrack& v = *t.video;
-                if (!v.pass.encoder || v.pass.kind == VideoPassKind::Analysis) {
-                    // The final pass when a first pass finished, else a plain one-pass encode.
-                    bool final = v.statsReady && v.statsFrames > 0 && UsesTwoPassStatistics(v.stream);
-                    int32_t hr = StartVideoPass(v, final ? VideoPassKind::Final : VideoPassKind::Single);
-                    if (hr < 0) return hr;
-                }
-                c = v.pass.encoder.get();
-            } else {
-                c = t.audio->encoder.get();
-            }
-            int rc = avcodec_parameters_from_context(t.stream->codecpar, c);
+            const AVCodecParameters* p = t.video ? t.video->parameters.get() : t.audio->parameters.get();
+            int rc = avcodec_parameters_copy(t.stream->codecpar, p);
             if (rc < 0) return ResultFromLibrary(rc, E_FAIL);
-            t.stream->time_base = c->time_base;
             if (t.video) {
+                t.stream->time_base = t.video->tick;
                 t.stream->codecpar->bit_rate = t.video->stream.bitrate;
-                t.stream->codecpar->sample_aspect_ratio = c->sample_aspect_ratio;
-                t.stream->sample_aspect_ratio = c->sample_aspect_ratio;
+                t.stream->sample_aspect_ratio = p->sample_aspect_ratio;
+            } else {
+                t.stream->time_base = {1, p->sample_rate};
             }
         }
         // Audio starts before 0 (the encoder's delay and the leading silence); shifting every
@@ -245,6 +257,11 @@ private:
         int rc = avformat_write_header(oc, nullptr);
         if (rc < 0) return ResultFromLibrary(rc, E_FAIL);
         headerWritten_ = true;
+        std::vector<WaitingPacket> waiting = std::move(waiting_);
+        for (WaitingPacket& w : waiting) {
+            int32_t hr = Mux(*w.track, w.packet.get(), w.timeBase);
+            if (hr < 0) return hr;
+        }
         return 0;
     }
 
@@ -253,6 +270,12 @@ private:
     }
 
     int32_t Mux(SinkTrack& t, AVPacket* packet, AVRational timeBase) {
+        if (!headerWritten_) {
+            PacketPtr copy(av_packet_clone(packet));
+            if (!copy) return E_OUTOFMEMORY;
+            waiting_.push_back({&t, std::move(copy), timeBase});
+            return 0;
+        }
         AVRational tb = t.stream->time_base;
         int64_t start = av_rescale_q(packet->pts, timeBase, tb);
         int64_t end = av_rescale_q(packet->pts + packet->duration, timeBase, tb);
@@ -270,25 +293,31 @@ private:
 
     // Ends every track, writes the trailer and closes the file; the first failure is answered.
     int32_t Close() {
-        int32_t hr = failure_ < 0 ? 0 : WriteHeader();
-        if (headerWritten_) {
+        int32_t hr = 0;
+        if (failure_ >= 0 || headerWritten_) {
             for (SinkTrack& t : tracks_) {
                 int32_t r = 0;
-                if (t.video && t.video->pass.encoder) {
-                    r = FinishVideoPass(*t.video, Output(t));
-                } else if (t.audio && t.audio->encoder) {
+                if (t.video) {
+                    r = BeginWritingPass(*t.video);
+                    if (r >= 0) r = FinishVideoPass(*t.video, Output(t));
+                    if (r >= 0) r = OpenVideoEncoder(*t.video);  // a stream that never got a frame
+                } else if (t.audio->encoder) {
                     r = FinishAudioTrack(*t.audio, Output(t));
                 }
                 if (hr >= 0 && r < 0) hr = r;
             }
-            int rc = av_write_trailer(muxer_.get());
-            if (hr >= 0 && rc < 0) hr = ResultFromLibrary(rc, NS_E_FILE_WRITE);
+            if (hr >= 0 && !headerWritten_) hr = WriteHeader();
+            if (headerWritten_) {
+                int rc = av_write_trailer(muxer_.get());
+                if (hr >= 0 && rc < 0) hr = ResultFromLibrary(rc, NS_E_FILE_WRITE);
+            }
         }
         AVFormatContext* oc = muxer_.get();
         if (oc->pb) {
             int rc = avio_closep(&oc->pb);
             if (hr >= 0 && rc < 0) hr = NS_E_FILE_WRITE;
         }
+        waiting_.clear();
         tracks_.clear();
         muxer_.reset();
         closed_ = true;
@@ -297,6 +326,8 @@ private:
 
     std::unique_ptr<AVFormatContext, FormatContextFree> muxer_;
     std::vector<SinkTrack> tracks_;
+    std::vector<WaitingPacket> waiting_;
+    bool writing_ = false;
     bool headerWritten_ = false;
     bool closed_ = false;
     int32_t failure_ = 0;

@@ -193,9 +193,75 @@ int32_t TakePacket(VideoPass& p, AVPacket* packet, const PacketOut& out) {
     return out(packet, kWriterTimeBase);
 }
 
+// The frame period the encoder counts in. Streams usually declare none (AvgTimePerFrame 0) and
+// the period must come from the time stamps: a kept frame lasts one or 5/4 nominal periods, so
+// four fifths of the first frame's duration is never longer than any later frame. A period
+// shorter than the nominal one only changes the unit the rate control counts time in.
+uint64_t NominalPeriod(const VideoTrack& t, const uint64_t* next) {
+    if (t.stream.avgTimePerFrame > 0) return t.stream.avgTimePerFrame;
+    if (next && *next > t.pass.heldTime) return (*next - t.pass.heldTime) * 4 / 5;
+    return 0;
+}
+
+// Opens the encoder of the current pass; `next` is the time of the second frame when known.
+int32_t OpenPassEncoder(VideoTrack& t, const uint64_t* next) {
+    VideoPassKind kind = t.pass.kind;
+    if (!t.tickKnown) {
+        t.tick = ChooseTick(NominalPeriod(t, next));
+        t.nominal = static_cast<uint64_t>(av_rescale(10000000, t.tick.num, t.tick.den));
+        t.tickKnown = true;
+    }
+
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMV2);
+    if (!codec) return NS_E_VIDEO_CODEC_ERROR;
+    CodecContextPtr c(avcodec_alloc_context3(codec));
+    if (!c) return E_OUTOFMEMORY;
+    c->width = t.width;
+    c->height = t.height;
+    c->pix_fmt = AV_PIX_FMT_YUV420P;
+    // Ticks of the nominal frame period: the rate control counts time in them.
+    c->time_base = t.tick;
+    c->framerate = av_inv_q(t.tick);
+    c->gop_size = kLargestGop;
+    c->max_b_frames = 0;
+    c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (t.stream.aspectX > 0 && t.stream.aspectY > 0) {
+        c->sample_aspect_ratio = {static_cast<int>(std::min<uint32_t>(t.stream.aspectX, INT32_MAX)),
+                                  static_cast<int>(std::min<uint32_t>(t.stream.aspectY, INT32_MAX))};
+    }
+    double scale = 1.0;
+    if (kind == VideoPassKind::Final) {
+        // The final pass plans bit rate × frames ÷ nominal rate; the real time line is what counts.
+        scale = (t.statsDuration / 1e7) * FramesPerSecond(t.tick) / t.statsFrames;
+    }
+    ApplyRateControl(c.get(), t.stream, kind, scale, &t.pass.baseMaxRate);
+    if (kind == VideoPassKind::Analysis) c->flags |= AV_CODEC_FLAG_PASS1;
+    if (kind == VideoPassKind::Final) {
+        c->flags |= AV_CODEC_FLAG_PASS2;
+        KeepFinalTargetReachable(c.get(), t.stats);
+        c->stats_in = t.stats.data();
+    }
+    // Key frames only where asked for (or at the encoder's own cap), never at scene changes.
+    av_opt_set_int(c->priv_data, "sc_threshold", 1000000000, 0);
+
+    int rc = avcodec_open2(c.get(), codec, nullptr);
+    c->stats_in = nullptr;  // the log belongs to the track
+    if (rc < 0) return ResultFromLibrary(rc, NS_E_VIDEO_CODEC_ERROR);
+    if (kind != VideoPassKind::Analysis) {
+        int32_t hr = CopyParameters(c.get(), t.parameters);
+        if (hr < 0) return hr;
+    }
+    t.pass.encoder = std::move(c);
+    return 0;
+}
+
 // Encodes the held frame, now that the time of the one after it is known (`next` null at the end).
 int32_t EncodeHeldFrame(VideoTrack& t, const uint64_t* next, const PacketOut& out) {
     VideoPass& p = t.pass;
+    if (!p.encoder) {
+        int32_t hr = OpenPassEncoder(t, next);
+        if (hr < 0) return hr;
+    }
     AVFrame* f = p.held.get();
     uint64_t duration = next && *next > p.heldTime ? *next - p.heldTime : t.nominal;
 
@@ -270,9 +336,6 @@ int32_t PrepareVideoTrack(const ObservedStream& s, VideoTrack& t) {
     if (bytes > INT32_MAX) return NS_E_INVALID_INPUT_FORMAT;
     t.pictures.reset(av_buffer_pool_init(bytes, av_buffer_alloc));
     if (!t.pictures) return E_OUTOFMEMORY;
-
-    t.tick = ChooseTick(s.avgTimePerFrame);
-    t.nominal = static_cast<uint64_t>(av_rescale(10000000, t.tick.num, t.tick.den));
     return 0;
 }
 
@@ -280,49 +343,14 @@ int32_t StartVideoPass(VideoTrack& t, VideoPassKind kind) {
     if (kind == VideoPassKind::Final && (!t.statsReady || t.statsFrames == 0)) return NS_E_INVALID_REQUEST;
     t.pass = VideoPass();
     t.pass.kind = kind;
-
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMV2);
-    if (!codec) return NS_E_VIDEO_CODEC_ERROR;
-    CodecContextPtr c(avcodec_alloc_context3(codec));
-    if (!c) return E_OUTOFMEMORY;
-    c->width = t.width;
-    c->height = t.height;
-    c->pix_fmt = AV_PIX_FMT_YUV420P;
-    // Ticks of the nominal frame period: the rate control counts time in them.
-    c->time_base = t.tick;
-    c->framerate = av_inv_q(t.tick);
-    c->gop_size = kLargestGop;
-    c->max_b_frames = 0;
-    c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (t.stream.aspectX > 0 && t.stream.aspectY > 0) {
-        c->sample_aspect_ratio = {static_cast<int>(std::min<uint32_t>(t.stream.aspectX, INT32_MAX)),
-                                  static_cast<int>(std::min<uint32_t>(t.stream.aspectY, INT32_MAX))};
-    }
-    double scale = 1.0;
-    if (kind == VideoPassKind::Final) {
-        // The final pass plans bit rate × frames ÷ nominal rate; the real time line is what counts.
-        scale = (t.statsDuration / 1e7) * FramesPerSecond(t.tick) / t.statsFrames;
-    }
-    ApplyRateControl(c.get(), t.stream, kind, scale, &t.pass.baseMaxRate);
-    if (kind == VideoPassKind::Analysis) c->flags |= AV_CODEC_FLAG_PASS1;
-    if (kind == VideoPassKind::Final) {
-        c->flags |= AV_CODEC_FLAG_PASS2;
-        KeepFinalTargetReachable(c.get(), t.stats);
-        c->stats_in = t.stats.data();
-    }
-    // Key frames only where asked for (or at the encoder's own cap), never at scene changes.
-    av_opt_set_int(c->priv_data, "sc_threshold", 1000000000, 0);
-
-    int rc = avcodec_open2(c.get(), codec, nullptr);
-    c->stats_in = nullptr;  // the log belongs to the track
-    if (rc < 0) return ResultFromLibrary(rc, NS_E_VIDEO_CODEC_ERROR);
-    t.pass.encoder = std::move(c);
     return 0;
 }
 
+int32_t OpenVideoEncoder(VideoTrack& t) { return t.parameters || t.pass.encoder ? 0 : OpenPassEncoder(t, nullptr); }
+
 int32_t AddVideoFrame(VideoTrack& t, uint64_t time, uint32_t flags, const uint8_t* data, uint32_t size,
                       const PacketOut& out) {
-    if (!t.pass.encoder) return NS_E_INVALID_REQUEST;
+    if (t.pass.finished) return NS_E_INVALID_REQUEST;
     if (!data || size < static_cast<uint64_t>(t.inStride) * t.inHeight) return E_INVALIDARG;
     FramePtr frame;
     int32_t hr = ConvertFrame(t, data, frame);
@@ -339,9 +367,14 @@ int32_t AddVideoFrame(VideoTrack& t, uint64_t time, uint32_t flags, const uint8_
 
 int32_t FinishVideoPass(VideoTrack& t, const PacketOut& out) {
     VideoPass& p = t.pass;
-    if (!p.encoder) return NS_E_INVALID_REQUEST;
+    if (p.finished) return 0;
+    p.finished = true;
     int32_t hr = 0;
     if (p.held) hr = EncodeHeldFrame(t, nullptr, out);
+    if (!p.encoder) {  // no frame in this pass
+        if (p.kind == VideoPassKind::Analysis) t.statsReady = false;
+        return hr;
+    }
     if (hr >= 0) {
         hr = EncodeAndDrain(p.encoder.get(), nullptr, NS_E_VIDEO_CODEC_ERROR,
                             [&](AVPacket* packet) { return TakePacket(p, packet, out); });

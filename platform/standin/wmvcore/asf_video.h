@@ -39,6 +39,7 @@ struct VideoPass {
     uint32_t frames = 0;
     std::deque<VideoFrameTiming> timings;
     std::string log;  // analysis pass: the encoder's statistics so far
+    bool finished = false;
 };
 
 struct VideoTrack {
@@ -59,11 +60,14 @@ struct VideoTrack {
     BufferPoolPtr pictures;
     int linesize[4] = {};
     size_t planeSize[4] = {};
-    // Encoded picture and time base.
+    // Encoded picture and time base. The time base is settled when the first encoder opens and
+    // kept for every later pass.
     int width = 0;
     int height = 0;
+    bool tickKnown = false;
     AVRational tick = {1001, 30000};
     uint64_t nominal = 333667;  // writer units per tick
+    ParametersPtr parameters;   // of the writing pass's encoder, once it is open
     // The analysis pass's statistics, kept for the final pass.
     std::string stats;
     uint32_t statsFrames = 0;
@@ -79,9 +83,13 @@ int32_t PrepareVideoTrack(const ObservedStream& stream, VideoTrack& track);
 // True when the stream's rate control works from a bit rate a final pass can aim at.
 bool UsesTwoPassStatistics(const ObservedStream& stream);
 
-// Opens the encoder of a new pass (dropping any pass still open). Final needs the statistics of
-// a finished analysis pass.
+// Begins a new pass (dropping any pass still open). Its encoder opens with the first frame that
+// is encoded, when the time of the frame after it is known. Final needs the statistics of a
+// finished analysis pass.
 int32_t StartVideoPass(VideoTrack& track, VideoPassKind kind);
+
+// Opens the pass's encoder if no frame has done so, so that `parameters` are there.
+int32_t OpenVideoEncoder(VideoTrack& track);
 
 // One frame at writer time `time`; packets that come out go to `out`.
 int32_t AddVideoFrame(VideoTrack& track, uint64_t time, uint32_t flags, const uint8_t* data,
