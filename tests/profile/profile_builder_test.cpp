@@ -81,7 +81,8 @@ TEST(BuildProfile, VideoThenAudioWithTheirStreamAndConnectionNames) {
     EXPECT_DOUBLE_EQ(used.FrameRate, 30000.0 / 1001.0);
     EXPECT_EQ(used.Reserved, 0u);
 
-    const VIDEOINFOHEADER& info = VideoInfo(MediaType(video.Get()));
+    std::vector<uint8_t> videoType = MediaType(video.Get());
+    const VIDEOINFOHEADER& info = VideoInfo(videoType);
     EXPECT_EQ(info.rcSource.right, 640);
     EXPECT_EQ(info.rcSource.bottom, 480);
     EXPECT_EQ(info.rcTarget.right, 640);
@@ -107,7 +108,8 @@ TEST(BuildProfile, AJobWithoutVideoStillGetsBothStreams) {
     EXPECT_EQ(used.Width, 0);
     EXPECT_EQ(used.Height, 0);
     EXPECT_EQ(used.FrameRate, 0.0);
-    const VIDEOINFOHEADER& info = VideoInfo(MediaType(StreamAt(profile.Get(), 0).Get()));
+    std::vector<uint8_t> videoType = MediaType(StreamAt(profile.Get(), 0).Get());
+    const VIDEOINFOHEADER& info = VideoInfo(videoType);
     EXPECT_EQ(info.rcSource.right, 0);
     EXPECT_EQ(info.bmiHeader.biHeight, 0);
 }
