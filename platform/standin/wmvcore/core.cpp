@@ -31,9 +31,6 @@ State& TheState() {
     return s;
 }
 
-// Calls are counted only while something is armed or a test asked for counts, so the sample
-// path stays cheap; counting is on as soon as FailCall or CallCount is used once.
-std::atomic<bool> g_tracking{false};
 
 void ResetState() {
     State& s = TheState();
@@ -44,7 +41,6 @@ void ResetState() {
     s.observers.clear();
     s.lastSession = ObservedSession();
     s.catalogue.reset();
-    g_tracking = false;
 }
 
 struct Registration {
@@ -86,7 +82,6 @@ ULONG CountedObject::ReleaseCounted() {
 }
 
 bool InjectedFailure(const char* method, HRESULT* code) {
-    if (!g_tracking.load(std::memory_order_relaxed)) return false;
     State& s = TheState();
     wm::Guard g(s.lock);
     ++s.calls[method];
@@ -240,7 +235,6 @@ std::vector<std::string> DescribeLiveObjects() {
 void FailCall(const std::string& method, long n, HRESULT code) {
     auto& s = TheState();
     wm::Guard g(s.lock);
-    wm::g_tracking = true;
     if (n <= 0) {
         s.armed.erase(method);
         return;
@@ -251,7 +245,6 @@ void FailCall(const std::string& method, long n, HRESULT code) {
 long CallCount(const std::string& method) {
     auto& s = TheState();
     wm::Guard g(s.lock);
-    wm::g_tracking = true;
     auto it = s.calls.find(method);
     return it == s.calls.end() ? 0 : it->second;
 }

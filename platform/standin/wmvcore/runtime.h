@@ -72,7 +72,7 @@ std::vector<std::string> DescribeLiveObjects();
 // "IWMInputMediaProps::…". SetMediaType on input properties also answers to
 // "IWMInputMediaProps::SetMediaType"; "IWMMediaProps::SetMediaType" covers every object.
 void FailCall(const std::string& method, long n, HRESULT code);
-// Number of calls of `method`. Counting starts with the first FailCall or CallCount after a reset.
+// Number of calls of `method` since the last reset (methods with a failure point only).
 long CallCount(const std::string& method);
 
 // ---- Writer behaviour ----------------------------------------------------------------------------
