@@ -11,9 +11,10 @@ static_assert(sizeof(EncoderSettings) == kConfigBlobSize, "the configuration blo
 int32_t __cdecl Config(HWND, HINSTANCE) { return 1; }
 
 // Answers the blob size; a large enough buffer is filled with the current settings. The editor's
-// buffer need not be aligned for the record, so the record is worked on in a copy.
+// size is a capacity, taken as unsigned (0xFFFFFFFF means "no limit"). Its buffer need not be
+// aligned for the record, so the record is worked on in a copy.
 int32_t __cdecl ConfigGet(void* data, int32_t size) {
-    if (data && size >= kConfigBlobSize) {
+    if (data && static_cast<uint32_t>(size) >= static_cast<uint32_t>(kConfigBlobSize)) {
         EncoderSettings record;
         std::memcpy(&record, data, sizeof record);
         LoadSettings(&record);

@@ -46,7 +46,10 @@ TEST(ConfigEntries, AnswerTheFixedSizesAndTouchNothingOutsideTheRecord) {
     EXPECT_EQ(buffer, std::vector<unsigned char>(4096, 0xAB));  // too small: nothing written
     EXPECT_EQ(ConfigGet(buffer.data(), 4096), 104);
     EXPECT_EQ(std::vector<unsigned char>(buffer.begin() + 104, buffer.end()), std::vector<unsigned char>(4096 - 104, 0xAB));
+    std::vector<unsigned char> first(buffer.begin(), buffer.begin() + 104);
+    std::fill(buffer.begin(), buffer.begin() + 104, 0xAB);
     EXPECT_EQ(ConfigGet(buffer.data(), -1), 104);  // 0xFFFFFFFF counts as large enough
+    EXPECT_EQ(std::vector<unsigned char>(buffer.begin(), buffer.begin() + 104), first);
 
     std::vector<unsigned char> blob(105, 0);
     const std::string store = RegistryStore();

@@ -293,8 +293,11 @@ TEST_F(SettingsTest, ConfigGetAnswersTheSizeAndFillsOnlyALargeEnoughBuffer) {
     unsigned char small[104];
     std::memset(small, 0xAB, sizeof small);
     EXPECT_EQ(ConfigGet(small, 103), 104);
-    EXPECT_EQ(ConfigGet(small, -1), 104);
     for (unsigned char b : small) ASSERT_EQ(b, 0xAB);
+    EXPECT_EQ(ConfigGet(small, -1), 104) << "0xFFFFFFFF is an unlimited capacity";
+    EncoderSettings unlimited;
+    std::memcpy(&unlimited, small, sizeof unlimited);
+    ExpectDefaults(unlimited);
 
     // The editor's buffer need not be aligned for the record.
     unsigned char blob[105];
