@@ -12,9 +12,11 @@ namespace {
 
 class Buffer final : public CountedObject, public INSSBuffer {
 public:
-    explicit Buffer(DWORD size) : CountedObject("Buffer"), bytes_(size ? size : 1), length_(size), max_(size) {}
+    // Not cleared, as the runtime's own buffers are not: the caller fills what it sends.
+    explicit Buffer(DWORD size)
+        : CountedObject("Buffer"), bytes_(new BYTE[size ? size : 1]), length_(size), max_(size) {}
 
-    const BYTE* Data() const { return bytes_.data(); }
+    const BYTE* Data() const { return bytes_.get(); }
     DWORD Length() const { return length_; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
@@ -45,19 +47,19 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** pp) override {
         if (!pp) return E_POINTER;
-        *pp = bytes_.data();
+        *pp = bytes_.get();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetBufferAndLength(BYTE** pp, DWORD* pn) override {
         STANDIN_FAIL_POINT("INSSBuffer::GetBufferAndLength");
         if (!pp || !pn) return E_POINTER;
-        *pp = bytes_.data();
+        *pp = bytes_.get();
         *pn = length_;
         return S_OK;
     }
 
 private:
-    std::vector<BYTE> bytes_;
+    std::unique_ptr<BYTE[]> bytes_;
     DWORD length_;
     DWORD max_;
 };
