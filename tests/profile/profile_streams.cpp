@@ -26,7 +26,9 @@ ComRef<IWMProfile> NewProfile() {
     ComRef<IWMProfileManager> manager;
     EXPECT_EQ(WMCreateProfileManager(manager.Out()), S_OK);
     ComRef<IWMProfile> profile;
-    if (manager) EXPECT_EQ(manager->CreateEmptyProfile(WMT_VER_9_0, profile.Out()), S_OK);
+    if (manager) {
+        EXPECT_EQ(manager->CreateEmptyProfile(WMT_VER_9_0, profile.Out()), S_OK);
+    }
     return profile;
 }
 
