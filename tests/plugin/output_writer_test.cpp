@@ -128,7 +128,7 @@ TEST(BindInputs, AStreamWithoutAnInputOfItsNameFailsTheBinding) {
 }
 
 TEST(BindInputs, ARejectedInputTypeStopsTheBinding) {
-    for (const char* method : {"IWMInputMediaProps::SetMediaType", "IWMWriter::SetInputProps",
+    for (const char* method : {"IWMMediaProps::SetMediaType", "IWMWriter::SetInputProps",
                                "IWMWriter::GetInputProps", "IWMWriter::GetInputCount"}) {
         SCOPED_TRACE(method);
         PreparedWriter w(Job(HasVideo | HasAudio, 64, 48));
