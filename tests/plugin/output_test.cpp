@@ -3,6 +3,7 @@
 #include "delivery/frame_timing.h"
 #include "platform/standin/win32/mapping.h"
 #include "platform/standin/win32/message.h"
+#include "platform/standin/wmvcore/runtime.h"
 #include "plugin/entry_points.h"
 #include "tests/common/published_timing_map.h"
 
@@ -17,6 +18,9 @@ HostJob VideoJob(uint32_t contentFlags) {
     job.Scale = 1001;
     job.FrameCount = 3;
     job.FrameBytes = 64 * 48 * 3;
+    job.AudioRate = 48000;
+    job.AudioChannels = 2;
+    job.AudioSampleBytes = 4;
     job.OutputPath = "/nonexistent/out.wmv";
     return job;
 }
@@ -24,6 +28,7 @@ HostJob VideoJob(uint32_t contentFlags) {
 }  // namespace
 
 TEST(OutputPresenceTest, WithoutTheMapTheExportIsRefusedWithTheMessage) {
+    standin::CallCount("WMCreateWriter");  // switches the call counts on
     HostJob job = VideoJob(HasVideo | HasAudio);
     EXPECT_EQ(Output(&job), 0);
     auto boxes = standin::ShownMessageBoxes();
@@ -37,9 +42,13 @@ TEST(OutputPresenceTest, WithoutTheMapTheExportIsRefusedWithTheMessage) {
     HostJob empty = VideoJob(0);
     EXPECT_EQ(Output(&empty), 0);
     EXPECT_EQ(standin::ShownMessageBoxes().size(), 2u);
+    // Nothing of the export was made.
+    EXPECT_EQ(standin::CallCount("WMCreateProfileManager"), 0);
+    EXPECT_EQ(standin::CallCount("WMCreateWriter"), 0);
 }
 
 TEST(OutputPresenceTest, WithTheMapItIsClosedAgainAndTheContentDecides) {
+    standin::EnableFileSink(false);
     PublishedTimingMap map("");  // even a job of no frames needs the map to exist
     ASSERT_TRUE(map.Ok());
     for (uint32_t flags : {HasVideo, HasAudio, HasVideo | HasAudio, HasVideo | 0x80000000u}) {
