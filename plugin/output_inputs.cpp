@@ -2,6 +2,7 @@
 // which writer input carries each stream.
 #include <cstring>
 
+#include "delivery/sample_passes.h"
 #include "platform/holders.h"
 #include "plugin/output_steps.h"
 #include "profile/profile_builder.h"
@@ -102,14 +103,9 @@ HRESULT ReadConnectionName(IWMInputMediaProps* props, WCHAR* local, WORD localUn
 }  // namespace
 
 bool JobCanBeTimed(const HostJob& job) {
-    if (job.ContentFlags & HasVideo) {
-        if (job.Rate <= 0 || job.Scale <= 0 || job.FrameCount < 0 || job.FrameBytes < 0) return false;
-    }
-    if (job.ContentFlags & HasAudio) {
-        if (job.AudioRate <= 0 || job.AudioChannels <= 0 || job.AudioSampleBytes <= 0 || job.AudioSampleCount < 0) {
-            return false;
-        }
-    }
+    if ((job.ContentFlags & HasVideo) && !VideoCanBeTimed(job)) return false;
+    // Audio also needs channels to describe a PCM format at all.
+    if ((job.ContentFlags & HasAudio) && (!AudioCanBeTimed(job) || job.AudioChannels <= 0)) return false;
     return true;
 }
 
