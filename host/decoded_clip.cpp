@@ -96,24 +96,33 @@ struct StreamReader {
         }
     }
 
+    // Decodes the whole stream once and counts its samples: packet durations are rounded to the
+    // container's time base, the decoded count is what Audio will hand over.
+    int64_t CountSamples() {
+        int64_t samples = 0;
+        while (Next()) {
+            samples += frame->nb_samples;
+            av_frame_unref(frame);
+        }
+        Rewind();
+        return samples;
+    }
+
     void Rewind() {
         av_seek_frame(format, stream, 0, AVSEEK_FLAG_BACKWARD);
         avcodec_flush_buffers(codec);
         drained = false;
     }
 
-    // Counts the stream's packets and their duration without decoding.
-    void Scan(int64_t& packets, int64_t& duration) {
-        packets = 0;
-        duration = 0;
+    // Counts the stream's packets (one picture each) without decoding.
+    int64_t CountPackets() {
+        int64_t packets = 0;
         while (av_read_frame(format, packet) >= 0) {
-            if (packet->stream_index == stream) {
-                ++packets;
-                duration += packet->duration;
-            }
+            if (packet->stream_index == stream) ++packets;
             av_packet_unref(packet);
         }
         Rewind();
+        return packets;
     }
 };
 
@@ -196,8 +205,7 @@ private:
         AVRational rate = av_guess_frame_rate(video_.format, stream, nullptr);
         if (rate.num <= 0 || rate.den <= 0) rate = AVRational{30, 1};
         av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT32_MAX);
-        int64_t packets = 0, duration = 0;
-        video_.Scan(packets, duration);
+        int64_t packets = video_.CountPackets();
         if (packets <= 0 || packets > INT32_MAX) {
             error = path + ": the video stream holds no frames";
             return false;
@@ -237,11 +245,7 @@ private:
             error = path + ": cannot convert its audio to 16-bit PCM";
             return false;
         }
-        int64_t packets = 0, duration = 0;
-        audio_.Scan(packets, duration);
-        AVStream* stream = audio_.format->streams[audio_.stream];
-        int64_t samples = av_rescale_q(duration, stream->time_base, AVRational{1, c->sample_rate});
-        if (samples <= 0 && stream->duration > 0) samples = av_rescale_q(stream->duration, stream->time_base, AVRational{1, c->sample_rate});
+        int64_t samples = audio_.CountSamples();
         format_.sampleCount = samples > INT32_MAX ? INT32_MAX : static_cast<int32_t>(samples);
         return true;
     }
