@@ -6,6 +6,7 @@
 #include "host/timing_codes.h"
 #include "host/timing_map.h"
 #if !defined(_WIN32)
+#include "platform/standin/leaks.h"
 #include "platform/standin/wmvcore/runtime.h"
 #endif
 
@@ -142,6 +143,12 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
     recordWritten = !recording;  // the real runtime cannot be recorded
 #endif
     if (!recordWritten) std::fprintf(stderr, "brevlo-host: cannot write the recording to %s\n", options.record.c_str());
+    // With the map withdrawn the host holds nothing of the stand-ins either: whatever they still
+    // count was left by the module.
+    std::string leftOver;
+#if !defined(_WIN32)
+    for (const std::string& leak : standin::CollectLeaks()) leftOver += (leftOver.empty() ? "" : "; ") + leak;
+#endif
 
     TimelineCounts counts = CountTimeline(codes, format.hasVideo ? format.frameCount : 0, format.rate, format.scale);
     std::string video = "no video";
@@ -168,10 +175,9 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
     std::fprintf(stderr, "brevlo-host: %s; %s; %s%s; %.2f s\n", video.c_str(), audio.c_str(),
                  result ? "Output returned 1" : "Output returned 0", InterruptRequested() ? " (aborted)" : "",
                  seconds);
-    if (!result) {
-        std::fprintf(stderr, "brevlo-host: export to %s failed\n", options.output.c_str());
-        return 1;
-    }
-    return recordWritten ? 0 : 1;
+    if (!leftOver.empty()) std::fprintf(stderr, "brevlo-host: left over after Output: %s\n", leftOver.c_str());
+    if (!result) std::fprintf(stderr, "brevlo-host: export to %s failed\n", options.output.c_str());
+    if (!leftOver.empty()) return 3;
+    return result && recordWritten ? 0 : 1;
 }
 

@@ -69,7 +69,9 @@ const char kUsage[] =
     "\n"
     "The export shows a progress bar on standard error when it is a terminal; Ctrl-C asks the\n"
     "module to stop (the file then holds what was written). Exit status: 0 when Output returned 1,\n"
-    "1 when it returned 0 (\"failed\"), 2 for a usage error.\n";
+    "1 when it returned 0 (\"failed\"), 2 for a usage error, 3 when the platform stand-ins still\n"
+    "hold something the module obtained (objects, references, heap blocks, mappings, registry keys)\n"
+    "after Output returned: one line \"left over after Output: ...\" says what (Linux build only).\n";
 
 
 bool ParseCount(const std::string& text, int64_t low, int64_t high, int64_t& value) {

@@ -42,6 +42,27 @@ TEST(HostExport, WithTimingMapThePresenceTestPasses) {
     }
 }
 
+// What a module keeps after Output has returned is its fault, not the editor's: the host names it
+// and fails, even though Output reported success.
+TEST(HostExport, WhatTheModuleLeavesBehindFailsTheExport) {
+    HostRun run = RunHost({"--module", BREVLO_CARELESS_MODULE_PATH, "export", "-o", TempPath("careless.wmv"),
+                           "--frames", "3", "--size", "32x16"});
+    EXPECT_EQ(run.exitCode, 3) << run.err;
+    EXPECT_NE(run.err.find("Output returned 1"), std::string::npos) << run.err;
+    size_t line = run.err.find("brevlo-host: left over after Output: ");
+    ASSERT_NE(line, std::string::npos) << run.err;
+    std::string what = run.err.substr(line, run.err.find('\n', line) - line);
+    EXPECT_NE(what.find("heap: 1 heap block(s) not freed"), std::string::npos) << what;
+    EXPECT_NE(what.find("wmvcore: Writer"), std::string::npos) << what;
+    // The host's own timing map is withdrawn before the check.
+    EXPECT_EQ(what.find("mapping"), std::string::npos) << what;
+
+    // The real module leaves nothing, also when it refuses the job.
+    run = RunHost({"export", "-o", TempPath("refused.wmv"), "--no-timing", "--frames", "3", "--size", "32x16"});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(run.err.find("left over"), std::string::npos) << run.err;
+}
+
 // The summary line counts what the codes make of the frames, so it shows how a pattern was read.
 TEST(HostTiming, PatternSectionsRepeatOverTheFrames) {
     struct Case {
