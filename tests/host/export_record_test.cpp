@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -176,17 +177,22 @@ TEST(ExportRecord, DroppedAndLongFramesFollowTheCodes) {
         std::string codes;    // the same, one byte per frame
         int32_t frames;
         int32_t rate, scale;
+        int32_t audioRate, channels;
     } cases[] = {
-        {"2222D", RepeatCodesOver("2222D", 60), 60, 30000, 1001},
+        {"2222D", RepeatCodesOver("2222D", 60), 60, 30000, 1001, 48000, 2},
         {"2222D*60,11111*30", RepeatCodesOver(RepeatCodesOver("2222D", 60) + RepeatCodesOver("11111", 30), 120), 120,
-         30000, 1001},
-        {"DD2d\\xffA1", RepeatCodesOver("DD2d\xff" "A1", 40), 40, 60000, 1001},
-        {"2D", RepeatCodesOver("2D", 50), 50, 25, 1},
+         30000, 1001, 48000, 2},
+        {"DD2d\\xffA1", RepeatCodesOver("DD2d\xff" "A1", 40), 40, 60000, 1001, 44100, 1},
+        {"2D", RepeatCodesOver("2D", 50), 50, 25, 1, 48000, 2},
+        // Fewer samples than frames: most frames have an empty block and write no audio.
+        {"1D2", RepeatCodesOver("1D2", 30), 30, 60, 1, 20, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pattern);
         const std::string rate = std::to_string(c.rate) + "/" + std::to_string(c.scale);
-        const std::vector<std::string> clip = Clip(c.frames, rate);
+        std::vector<std::string> clip = Clip(c.frames, rate);
+        clip.back() = std::to_string(c.audioRate) + "/" + std::to_string(c.channels);
+        const int32_t blockAlign = 2 * c.channels;
         RecordedExport e = RunRecordedExport("codes", Join(clip, {"--timing", c.pattern}));
         ExpectCleanExport(e);
         const ExpectedVideo expected = ExpectVideoTimeline(c.codes, c.rate, c.scale, c.frames);
@@ -200,13 +206,13 @@ TEST(ExportRecord, DroppedAndLongFramesFollowTheCodes) {
 
         const std::vector<RecordedLine> audio = SelectLines(e.lines, kAudioConnection, 0);
         const std::vector<ExpectedAudioBlock> blocks =
-            ExpectFrameAudio(expected, c.frames, static_cast<int32_t>(e.summary.sampleCount), 48000);
-        ExpectAudioBlocks(audio, blocks, kStereo);
+            ExpectFrameAudio(expected, c.frames, static_cast<int32_t>(e.summary.sampleCount), c.audioRate);
+        ExpectAudioBlocks(audio, blocks, blockAlign);
         // Continuous audio up to the end of the last kept frame.
         const int64_t end = ExpectContiguous(blocks);
         const int32_t lastKept = expected.kept.back().frame;
         EXPECT_EQ(end, e.summary.sampleCount * (lastKept + 1) / c.frames);
-        EXPECT_EQ(TotalBytes(audio), static_cast<uint64_t>(end) * kStereo);
+        EXPECT_EQ(TotalBytes(audio), static_cast<uint64_t>(end) * blockAlign);
     }
 
     // The examples worked through for 30000/1001 and 60000/1001.
@@ -378,6 +384,27 @@ TEST(ExportRecord, PreprocessingPassesSeeWhatTheWritingPassWrites) {
             }
         }
     }
+
+    // One stream: its passes go to the one input the job has.
+    EncoderSettings settings = DefaultSettings();
+    settings.CompressionMode = 1;
+    settings.AudioNumberOfPasses = 2;
+    ASSERT_EQ(StoreSettingsThroughHost(settings).exitCode, 0);
+    RecordedExport e = RunRecordedExport("video-passes", Join(clip, {"--timing", "2222D*20,1D", "--no-audio"}));
+    ExpectCleanExport(e);
+    EXPECT_EQ(PassesOf(e.lines, kVideoConnection), (std::vector<uint32_t>{0, 1}));
+    EXPECT_EQ(HashesOf(SelectLines(e.lines, kVideoConnection, 1)), kept);
+    EXPECT_EQ(TimesOf(SelectLines(e.lines, kVideoConnection, 0)), TimesOf(expected));
+    EXPECT_EQ(SelectLines(e.lines, kVideoConnection, 0).size() + kept.size(), e.lines.size());
+
+    e = RunRecordedExport("audio-passes", {"--no-video", "--frames", "30", "--audio", "44100/2"});
+    ExpectCleanExport(e);
+    EXPECT_EQ(PassesOf(e.lines, kAudioConnection), (std::vector<uint32_t>{0, 1}));
+    const std::vector<ExpectedAudioBlock> blocks = ExpectHalfSecondAudio(static_cast<int32_t>(e.summary.sampleCount), 44100);
+    ExpectAudioBlocks(SelectLines(e.lines, kAudioConnection, 1), blocks, kStereo);
+    ExpectAudioBlocks(SelectLines(e.lines, kAudioConnection, 0), blocks, kStereo);
+    EXPECT_EQ(HashesOf(SelectLines(e.lines, kAudioConnection, 1)), HashesOf(SelectLines(e.lines, kAudioConnection, 0)));
+    EXPECT_EQ(e.lines.size(), 2 * blocks.size());
 }
 
 // When no usable file comes out, Output says so and the host fails the export, still with nothing
@@ -412,6 +439,34 @@ TEST(ExportRecord, ExportsWithoutAUsableFileFail) {
     const ExpectedVideo expected = ExpectVideoTimeline(RepeatCodesOver(std::string("1111111\0", 8), 20), 30000, 1001, 20);
     EXPECT_EQ(TimesOf(SelectLines(e.lines, kVideoConnection, 1)), TimesOf(expected));
     EXPECT_EQ(FirstOfPass(e.lines, 0), e.lines.size()) << "a sample of the writing pass";
+}
+
+// A clip FFmpeg reads goes through the same time line: its decoded frames, as the editor would hand
+// them over, are the ones written, and its audio runs on beside them.
+TEST(ExportRecord, DecodedClipFollowsTheCodesToo) {
+    ASSERT_EQ(StoreSettingsThroughHost(DefaultSettings()).exitCode, 0);
+    const std::string clip = TempPath("decoded.mkv");
+    const std::string make = "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -f lavfi -i sine=frequency=440:sample_rate=32000 "
+                             "-t 1.2 -c:v ffv1 -c:a pcm_s16le -ac 1 '" + clip + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const std::string raw = TempPath("decoded.raw");
+    HostRun frames = RunHost({"raw-frames", "-o", raw, "--input", clip});
+    ASSERT_EQ(frames.exitCode, 0) << frames.err;
+    const std::vector<std::string> source = FrameHashes(ReadFileBytes(raw), 192 * 48);
+    ASSERT_EQ(source.size(), 30u);
+
+    RecordedExport e = RunRecordedExport("decoded", {"--input", clip, "--timing", "2D1"});
+    ExpectCleanExport(e);
+    EXPECT_EQ(e.summary.frames, 30);
+    const ExpectedVideo expected = ExpectVideoTimeline(RepeatCodesOver("2D1", 30), 25, 1, 30);
+    const std::vector<RecordedLine> video = SelectLines(e.lines, kVideoConnection, 0);
+    EXPECT_EQ(TimesOf(video), TimesOf(expected));
+    EXPECT_EQ(HashesOf(video), Pick(source, FramesOf(expected)));
+    const std::vector<ExpectedAudioBlock> blocks =
+        ExpectFrameAudio(expected, 30, static_cast<int32_t>(e.summary.sampleCount), 32000);
+    ExpectAudioBlocks(SelectLines(e.lines, kAudioConnection, 0), blocks, 2);
+    EXPECT_EQ(ExpectContiguous(blocks), e.summary.sampleCount);
+    EXPECT_NEAR(static_cast<double>(e.summary.sampleCount), 1.2 * 32000, 32000 * 0.05);
 }
 
 }  // namespace
