@@ -82,6 +82,7 @@ TEST(HostTiming, PatternSectionsRepeatOverTheFrames) {
     for (const Case& c : cases) {
         HostRun run = RunHost({"export", "-o", TempPath("t.wmv"), "--no-audio", "--size", "32x16", "--timing",
                                c.pattern, "--frames", c.frames});
+        EXPECT_EQ(run.exitCode, 0) << c.pattern << "\n" << run.err;
         EXPECT_NE(Summary(run).find(c.expected), std::string::npos) << c.pattern << "\n" << run.err;
     }
 }
@@ -116,11 +117,13 @@ TEST(HostTiming, FileGivesOneCodePerFrameAsItStands) {
     WriteFileBytes(codes, "2 2 2 2\tD\n1\r\n1 \\x31\n");
     HostRun run = RunHost({"export", "-o", TempPath("f.wmv"), "--no-audio", "--size", "32x16", "--timing-file", codes,
                            "--frames", "8"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(Summary(run).find("8 frames (codes: 7 kept, 1 dropped, 4 long)"), std::string::npos) << run.err;
 
     // A file shorter than the clip is not repeated: the frames after it have no timing data.
     run = RunHost({"export", "-o", TempPath("f.wmv"), "--no-audio", "--size", "32x16", "--timing-file", codes,
                    "--frames", "20"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(Summary(run).find("no timing data from frame 8"), std::string::npos) << run.err;
 
     WriteFileBytes(codes, " \n\t");
