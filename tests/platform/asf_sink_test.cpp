@@ -2,20 +2,18 @@
 // and audio; the files are judged by ffprobe and ffmpeg, not by anything of ours.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/standin/wmvcore/asf_sink.h"
 #include "platform/wm/wm_types.h"
+#include "tests/common/media_probe.h"
 
 namespace {
 
@@ -44,72 +42,6 @@ private:
 };
 
 std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-
-// Runs a command and returns its standard output; `ok` tells whether it exited with 0.
-std::string Run(const std::string& command, bool* ok = nullptr) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int status = pclose(p);
-    if (ok) *ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return out;
-}
-
-struct ProbedPacket {
-    int stream = 0;
-    int64_t ptsMs = 0;
-    int64_t size = 0;
-    bool key = false;
-};
-
-std::vector<ProbedPacket> ProbePackets(const std::string& file) {
-    bool ok = false;
-    std::string text = Run("ffprobe -v error -show_entries packet=stream_index,pts,size,flags -of csv=p=0 '" +
-                               file + "'",
-                           &ok);
-    EXPECT_TRUE(ok) << "ffprobe could not read " << file;
-    std::vector<ProbedPacket> packets;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        ProbedPacket p;
-        char flags[16] = {};
-        long long pts = 0, size = 0;
-        if (std::sscanf(line.c_str(), "%d,%lld,%lld,%15s", &p.stream, &pts, &size, flags) != 4) continue;
-        p.ptsMs = pts;
-        p.size = size;
-        p.key = flags[0] == 'K';
-        packets.push_back(p);
-    }
-    return packets;
-}
-
-// key=value lines of ffprobe for each stream, in file order.
-std::vector<std::map<std::string, std::string>> ProbeStreams(const std::string& file) {
-    std::string text = Run("ffprobe -v error -show_entries "
-                           "stream=index,codec_name,codec_type,width,height,sample_rate,channels,"
-                           "sample_aspect_ratio:stream_tags=language -of default=nw=0 '" +
-                           file + "'");
-    std::vector<std::map<std::string, std::string>> streams;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line == "[STREAM]") streams.emplace_back();
-        size_t eq = line.find('=');
-        if (eq != std::string::npos && !streams.empty()) streams.back()[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return streams;
-}
-
-std::string Decode(const std::string& file, const std::string& args) {
-    bool ok = false;
-    std::string out = Run("ffmpeg -v error -i '" + file + "' " + args + " -", &ok);
-    EXPECT_TRUE(ok) << "ffmpeg could not decode " << file;
-    return out;
-}
 
 ObservedStream VideoStream(int width, int height) {
     ObservedStream s;
@@ -361,7 +293,7 @@ TEST(AsfFileSink, KeepsWriterTimesKeyFramesLanguagesAndAspect) {
     EXPECT_LE(video.back().ptsMs - video[lastKey].ptsMs, 1000 + 1);
 
     // The decoded pictures are the kept frames, in order.
-    std::string grey = Decode(file, "-map 0:v -fps_mode passthrough -f rawvideo -pix_fmt gray");
+    std::string grey = DecodeVideoFrames(file, "gray");
     ASSERT_EQ(grey.size(), kept.size() * 64 * 48);
     for (size_t k = 0; k < kept.size(); ++k) {
         int sample = static_cast<uint8_t>(grey[k * 64 * 48 + 24 * 64 + 40]);
@@ -403,17 +335,13 @@ TEST(AsfFileSink, AudioStaysOnItsTimeLineAcrossGapsAndResampling) {
         EXPECT_EQ(streams[0]["sample_rate"], std::to_string(c.rate));
         EXPECT_EQ(streams[0]["channels"], std::to_string(c.channels));
 
-        std::string raw = Decode(file, "-map 0:a -f s16le -ac 1 -ar " + std::to_string(c.rate));
-        const int16_t* pcm = reinterpret_cast<const int16_t*>(raw.data());
-        int64_t decoded = static_cast<int64_t>(raw.size() / 2);
+        std::vector<int16_t> pcm = DecodeAudioMono(file, c.rate);
+        int64_t decoded = static_cast<int64_t>(pcm.size());
         int64_t expected = total * c.rate / c.inRate;
         EXPECT_GE(decoded, expected);
         EXPECT_LE(decoded, expected + 3 * 2048);
         // Each burst starts where it was put (within a millisecond), nothing sounds in the gap.
-        std::vector<int64_t> onsets;
-        for (int64_t i = 0; i < decoded; ++i) {
-            if (std::abs(pcm[i]) > 4000 && (onsets.empty() || i - onsets.back() > c.rate / 20)) onsets.push_back(i);
-        }
+        std::vector<int64_t> onsets = LoudOnsets(pcm, 4000, c.rate / 20);
         ASSERT_EQ(onsets.size(), bursts.size());
         for (size_t b = 0; b < bursts.size(); ++b) {
             EXPECT_NEAR(onsets[b] * 1000.0 / c.rate, bursts[b] * 1000.0 / c.inRate, 1.0) << "burst " << b;
@@ -446,7 +374,7 @@ TEST(AsfFileSink, OddWidthComesOutUprightInTrueColoursWithABlackColumn) {
     ASSERT_EQ(streams.size(), 1u);
     EXPECT_EQ(streams[0]["width"], "162");
     EXPECT_EQ(streams[0]["height"], "120");
-    std::string rgb = Decode(file, "-frames:v 1 -f rawvideo -pix_fmt rgb24");
+    std::string rgb = DecodeVideoFrames(file, "rgb24", "-frames:v 1");
     ASSERT_EQ(rgb.size(), 162u * h * 3);
     auto at = [&](int x, int y, int c) { return static_cast<uint8_t>(rgb[(static_cast<size_t>(y) * 162 + x) * 3 + c]); };
     struct Spot {
@@ -492,7 +420,7 @@ TEST(AsfFileSink, SessionEndedEarlyIsStillReadable) {
         for (const ProbedPacket& p : ProbePackets(file)) frames += p.stream == 0;
         EXPECT_EQ(frames, kept.size());
         if (kept.empty()) continue;
-        std::string grey = Decode(file, "-map 0:v -fps_mode passthrough -f rawvideo -pix_fmt gray");
+        std::string grey = DecodeVideoFrames(file, "gray");
         EXPECT_EQ(grey.size(), kept.size() * 64 * 48);
     }
 }

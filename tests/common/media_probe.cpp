@@ -1,0 +1,112 @@
+#include "tests/common/media_probe.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+std::string RunCommand(const std::string& command, bool* ok) {
+    std::string out;
+    if (ok) *ok = false;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    int status = pclose(p);
+    if (ok) *ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return out;
+}
+
+std::string ShellQuoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+
+std::vector<ProbedPacket> ProbePackets(const std::string& file) {
+    bool ok = false;
+    std::string text = RunCommand(
+        "ffprobe -v error -show_entries packet=stream_index,pts,size,flags -of csv=p=0 " + ShellQuoted(file), &ok);
+    EXPECT_TRUE(ok) << "ffprobe could not read " << file;
+    std::vector<ProbedPacket> packets;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        ProbedPacket p;
+        char flags[16] = {};
+        long long pts = 0, size = 0;
+        if (std::sscanf(line.c_str(), "%d,%lld,%lld,%15s", &p.stream, &pts, &size, flags) != 4) continue;
+        p.ptsMs = pts;
+        p.size = size;
+        p.key = flags[0] == 'K';
+        packets.push_back(p);
+    }
+    return packets;
+}
+
+std::vector<ProbedPacket> PacketsOfStream(const std::vector<ProbedPacket>& packets, int stream) {
+    std::vector<ProbedPacket> out;
+    for (const ProbedPacket& p : packets) {
+        if (p.stream == stream) out.push_back(p);
+    }
+    return out;
+}
+
+std::vector<ProbedStream> ProbeStreams(const std::string& file) {
+    bool ok = false;
+    std::string text = RunCommand("ffprobe -v error -show_entries "
+                                  "stream=index,codec_name,codec_type,width,height,sample_rate,channels,"
+                                  "sample_aspect_ratio,display_aspect_ratio:stream_tags=language "
+                                  "-of default=nw=0 " +
+                                      ShellQuoted(file),
+                                  &ok);
+    EXPECT_TRUE(ok) << "ffprobe could not read " << file;
+    std::vector<ProbedStream> streams;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line == "[STREAM]") streams.emplace_back();
+        size_t eq = line.find('=');
+        if (eq != std::string::npos && !streams.empty()) streams.back()[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return streams;
+}
+
+std::string DecodeWithFfmpeg(const std::string& file, const std::string& outputArguments) {
+    bool ok = false;
+    std::string out = RunCommand("ffmpeg -v error -i " + ShellQuoted(file) + " " + outputArguments + " -", &ok);
+    EXPECT_TRUE(ok) << "ffmpeg could not decode " << file;
+    return out;
+}
+
+std::string DecodeVideoFrames(const std::string& file, const std::string& pixelFormat, const std::string& extra) {
+    return DecodeWithFfmpeg(file, "-map 0:v -fps_mode passthrough " + extra + " -f rawvideo -pix_fmt " + pixelFormat);
+}
+
+std::vector<int16_t> DecodeAudioMono(const std::string& file, int rate) {
+    std::string raw = DecodeWithFfmpeg(file, "-map 0:a -f s16le -ac 1 -ar " + std::to_string(rate));
+    std::vector<int16_t> samples(raw.size() / 2);
+    if (!samples.empty()) std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    return samples;
+}
+
+std::vector<int64_t> LoudOnsets(const std::vector<int16_t>& samples, int level, int64_t quietGap) {
+    std::vector<int64_t> onsets;
+    int64_t lastLoud = -1;
+    for (int64_t i = 0; i < static_cast<int64_t>(samples.size()); ++i) {
+        if (std::abs(samples[static_cast<size_t>(i)]) <= level) continue;
+        if (lastLoud < 0 || i - lastLoud > quietGap) onsets.push_back(i);
+        lastLoud = i;
+    }
+    return onsets;
+}
