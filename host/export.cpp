@@ -23,11 +23,15 @@ struct ExportState {
     int32_t lastProgress = -1;
     int64_t previewRefreshes = 0;
     int64_t keyQueries = 0;
+    int32_t abortAt = -1;
+    int32_t furthestFrame = -1;  // the furthest frame the module fetched
+    bool abortAnswered = false;
 };
 
 ExportState g_export;
 
 void* __cdecl FetchFrame(int32_t frame) {
+    if (frame > g_export.furthestFrame) g_export.furthestFrame = frame;
     if (frame < 0 || frame >= g_export.format.frameCount) return nullptr;
     ++g_export.framesFetched;
     return const_cast<uint8_t*>(g_export.source->Frame(frame));
@@ -41,7 +45,12 @@ void* __cdecl FetchAudio(int32_t start, int32_t length, int32_t* delivered) {
     return const_cast<int16_t*>(data);
 }
 
-int32_t __cdecl AbortRequested() { return InterruptRequested() ? 1 : 0; }
+// Ctrl-C, or --abort-at: a stop at a known frame, as a user's would come at some frame.
+int32_t __cdecl AbortRequested() {
+    bool stop = InterruptRequested() || (g_export.abortAt >= 0 && g_export.furthestFrame >= g_export.abortAt);
+    if (stop) g_export.abortAnswered = true;
+    return stop ? 1 : 0;
+}
 
 int32_t __cdecl ShowProgress(int32_t current, int32_t total) {
     g_export.lastProgress = current;
@@ -116,6 +125,7 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
     g_export.source = source.get();
     g_export.format = format;
     g_export.keyEvery = options.keyEvery;
+    g_export.abortAt = options.abortAt;
 
     PublishedTimingMap map;
     if (!options.noTiming && !PublishTimingMap(codes, options.timingReadOnly, map, error)) {
@@ -173,7 +183,7 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
                 std::to_string(g_export.audioEnd) + " of " + std::to_string(format.sampleCount) + " samples handed over";
     }
     std::fprintf(stderr, "brevlo-host: %s; %s; %s%s; %.2f s\n", video.c_str(), audio.c_str(),
-                 result ? "Output returned 1" : "Output returned 0", InterruptRequested() ? " (aborted)" : "",
+                 result ? "Output returned 1" : "Output returned 0", g_export.abortAnswered ? " (aborted)" : "",
                  seconds);
     if (!leftOver.empty()) std::fprintf(stderr, "brevlo-host: left over after Output: %s\n", leftOver.c_str());
     if (!result) std::fprintf(stderr, "brevlo-host: export to %s failed\n", options.output.c_str());

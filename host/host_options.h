@@ -25,6 +25,7 @@ struct HostOptions {
     bool timingReadOnly = false;
     int32_t keyEvery = 300;
     std::string record;
+    int32_t abortAt = -1;  // AbortRequested answers 1 once a frame at or past this was fetched
 };
 
 // Prints the message and a pointer to --help; returns the exit status of a usage error (2).

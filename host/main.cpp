@@ -66,6 +66,9 @@ const char kUsage[] =
     "  --record FILE              record what the media runtime receives, as JSON lines:\n"
     "                             {\"input\":N,\"connection\":\"...\",\"pass\":P,\"time\":T,\n"
     "                             \"flags\":F,\"size\":S,\"hash\":\"...\"} (pass 0 writes, 1... preprocess)\n"
+    "  --abort-at FRAME           ask the module to stop (AbortRequested answers 1) once it has\n"
+    "                             fetched frame FRAME or a later one, in any pass: a Ctrl-C at a\n"
+    "                             known frame\n"
     "\n"
     "The export shows a progress bar on standard error when it is a terminal; Ctrl-C asks the\n"
     "module to stop (the file then holds what was written). Exit status: 0 when Output returned 1,\n"
@@ -153,6 +156,9 @@ int ParseArguments(int argc, char** argv, HostOptions& options) {
         } else if (a == "--key-every") {
             if (!value(v) || !ParseCount(v, 0, INT32_MAX, x)) return UsageError("--key-every needs a whole number");
             options.keyEvery = static_cast<int32_t>(x);
+        } else if (a == "--abort-at") {
+            if (!value(v) || !ParseCount(v, 0, INT32_MAX, x)) return UsageError("--abort-at needs a frame number");
+            options.abortAt = static_cast<int32_t>(x);
         } else if (a == "--record") {
             if (!value(options.record)) return UsageError("--record needs a file");
         } else if (a.size() > 1 && a[0] == '-') {
