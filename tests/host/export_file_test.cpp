@@ -5,12 +5,15 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
+#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "tests/common/media_probe.h"
 #include "tests/host/host_run.h"
+#include "tests/host/recording.h"
+#include "tests/host/settings_blob.h"
 
 namespace {
 
@@ -19,55 +22,20 @@ constexpr int kHeight = 120;
 constexpr int kAudioRate = 48000;  // the host's default audio
 constexpr int kCodecFrame = 2048;  // samples in one packet of the file's audio codec
 
-// `pattern` repeated over `frames` frames, one code per frame.
-std::string CodesOver(const std::string& pattern, int frames) {
-    std::string codes;
-    while (static_cast<int>(codes.size()) < frames) codes += pattern;
-    codes.resize(static_cast<size_t>(frames));
-    return codes;
-}
-
-// The source frames the codes keep, in order, among the first `frames`.
-std::vector<int> KeptFrames(const std::string& codes, int frames) {
-    std::vector<int> kept;
-    for (int i = 0; i < frames && i < static_cast<int>(codes.size()); ++i) {
-        if (codes[static_cast<size_t>(i)] != 'D') kept.push_back(i);
-    }
-    return kept;
-}
-
-struct ExportRun {
-    HostRun run;
-    std::string file;
-};
-
 // An export of the synthetic clip with one timing code per frame (the clip is as long as the
-// codes); `extra` adds options.
-ExportRun ExportClip(const std::string& name, const std::string& codes, std::vector<std::string> extra = {}) {
-    ExportRun e;
-    e.file = TempPath(name + ".wmv");
-    std::string codesFile = TempPath(name + "-codes.txt");
-    WriteFileBytes(codesFile, codes);
-    std::vector<std::string> args = {"export", "-o", e.file, "--timing-file", codesFile,
-                                     "--frames", std::to_string(codes.size())};
-    bool sized = false;
-    for (const std::string& a : extra) sized = sized || a == "--size";
-    if (!sized) args.insert(args.end(), {"--size", std::to_string(kWidth) + "x" + std::to_string(kHeight)});
-    args.insert(args.end(), extra.begin(), extra.end());
-    e.run = RunHost(args);
-    return e;
+// codes), recorded; `extra` adds options, a --size among them replacing the default one.
+RecordedExport ExportClip(const std::string& name, const std::string& codes, std::vector<std::string> extra = {}) {
+    std::vector<std::string> options = {"--timing", codes, "--frames", std::to_string(codes.size())};
+    if (std::find(extra.begin(), extra.end(), "--size") == extra.end()) {
+        options.insert(options.end(), {"--size", std::to_string(kWidth) + "x" + std::to_string(kHeight)});
+    }
+    options.insert(options.end(), extra.begin(), extra.end());
+    return RunRecordedExport(name, options);
 }
 
-// "N of M samples handed over" from the host's summary line; -1 when it is missing.
-long long HandedOverSamples(const HostRun& run) {
-    size_t at = run.err.find(" samples handed over");
-    if (at == std::string::npos) return -1;
-    size_t start = run.err.rfind(", ", at);
-    long long handed = -1, total = -1;
-    if (start == std::string::npos || std::sscanf(run.err.c_str() + start, ", %lld of %lld", &handed, &total) != 2) {
-        return -1;
-    }
-    return handed;
+// The source frames the codes keep at 30000/1001, in order, among the first `frames`.
+std::vector<int32_t> KeptFrames(const std::string& codes, int32_t frames) {
+    return FramesOf(ExpectVideoTimeline(codes, 30000, 1001, frames));
 }
 
 // The frame index the synthetic clip drew into the top band of a decoded grey picture: 16 cells
@@ -82,6 +50,16 @@ int BandIndex(const std::string& grey, size_t frame, int width, int pictureWidth
         index = index * 2 + (v >= 128 ? 1 : 0);
     }
     return index;
+}
+
+// The frame numbers drawn into every decoded picture of the file, in order.
+std::vector<int32_t> DecodedFrameNumbers(const std::string& file, int width, int pictureWidth, int height) {
+    const std::string grey = DecodeVideoFrames(file, "gray");
+    const size_t picture = static_cast<size_t>(pictureWidth) * height;
+    EXPECT_EQ(grey.size() % picture, 0u);
+    std::vector<int32_t> numbers;
+    for (size_t k = 0; k < grey.size() / picture; ++k) numbers.push_back(BandIndex(grey, k, width, pictureWidth, height));
+    return numbers;
 }
 
 // True when the decoded picture is white below the band: the synthetic clip's once-a-second frame.
@@ -119,16 +97,89 @@ std::vector<int16_t> ExpectSoundAsLongAs(const std::string& file, long long hand
     return pcm;
 }
 
+// The quiet tone under the clicks sounds in every 10 ms of the first `samples`: no stretch of the
+// host's audio went missing.
+void ExpectNoSilentStretch(const std::vector<int16_t>& pcm, long long samples) {
+    const long long window = kAudioRate / 100;
+    for (long long start = 0; start + window <= samples && start + window <= static_cast<long long>(pcm.size());
+         start += window) {
+        int peak = 0;
+        for (long long i = start; i < start + window; ++i) peak = std::max(peak, std::abs(static_cast<int>(pcm[i])));
+        if (peak < 150) {
+            ADD_FAILURE() << "silent from " << start * 1000.0 / kAudioRate << " ms (peak " << peak << ")";
+            return;
+        }
+    }
+}
+
 // The first sample of frame `frame` (at or after its start), as the synthetic clip places its click.
 long long FirstSample(long long frame, long long rate, long long scale, long long audioRate) {
     return (frame * scale * audioRate + rate - 1) / rate;
 }
 
+// Every video packet of the file against the sample the runtime received for it: its time (the
+// file counts in whole ms), a key frame wherever the editor marked one, key frames never further
+// apart than the stream allows, and the picture of the source frame the codes kept.
+TEST(HostExportFile, VideoPacketsKeepTheRecordedTimesCleanPointsAndPictures) {
+    EncoderSettings settings = DefaultSettings();
+    settings.KeyFrameInterval = 1000;  // ms
+    ASSERT_EQ(StoreSettingsThroughHost(settings).exitCode, 0);
+    const int64_t spacingMs = 1000;
+    const int32_t keyEvery = 37;
+    struct Case {
+        const char* name;
+        std::string codes;
+    } cases[] = {
+        {"film", RepeatCodesOver("2222D", 100)},
+        {"long", RepeatCodesOver("2", 80)},
+        {"mixed", RepeatCodesOver("2222D", 40) + RepeatCodesOver("1", 25) + "DD2D1D22DDD1" + RepeatCodesOver("2D", 20) +
+                      RepeatCodesOver("1", 10)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordedExport e = ExportClip(c.name, c.codes, {"--key-every", std::to_string(keyEvery)});
+        ASSERT_EQ(e.run.exitCode, 0) << e.run.err;
+        ASSERT_EQ(e.readError, "");
+        ExpectVideoThenAudio(e.file);
+        const std::vector<RecordedLine> lines = SelectLines(e.lines, kVideoConnection, 0);
+        const std::vector<int32_t> kept = KeptFrames(c.codes, static_cast<int32_t>(c.codes.size()));
+        const std::vector<ProbedPacket> video = PacketsOfStream(ProbePackets(e.file), 0);
+        ASSERT_EQ(lines.size(), kept.size());
+        ASSERT_EQ(video.size(), lines.size());
+
+        int64_t lastKey = -1;
+        size_t offTime = 0;
+        std::string firstOff;
+        for (size_t k = 0; k < video.size(); ++k) {
+            if (std::fabs(video[k].ptsMs * 10000.0 - static_cast<double>(lines[k].time)) > 5000.0 && offTime++ == 0) {
+                firstOff = "frame " + std::to_string(k) + " at " + std::to_string(video[k].ptsMs) + " ms, recorded " +
+                           std::to_string(lines[k].time);
+            }
+            // The editor's key frames are source frames: a clean point where a kept one is marked.
+            const bool marked = kept[k] % keyEvery == 0;
+            EXPECT_EQ((lines[k].flags & 1) != 0, marked) << "source frame " << kept[k];
+            if (marked) {
+                EXPECT_TRUE(video[k].key) << "clean point at source frame " << kept[k];
+            }
+            if (!video[k].key) continue;
+            // Two rounded ends may lie one ms further apart than the times they stand for.
+            if (lastKey >= 0) {
+                EXPECT_LE(video[k].ptsMs - lastKey, spacingMs + 1) << "key frame " << k;
+            }
+            lastKey = video[k].ptsMs;
+        }
+        EXPECT_EQ(offTime, 0u) << "packets more than 0.5 ms off their recorded time, the first: " << firstOff;
+        EXPECT_TRUE(video[0].key);
+        EXPECT_LE(video.back().ptsMs - lastKey, spacingMs + 1);
+        EXPECT_EQ(DecodedFrameNumbers(e.file, kWidth, kWidth, kHeight), kept);
+    }
+}
+
 TEST(HostExportFile, AudioRunsUnbrokenFromZeroAndClicksWithTheWhiteFrames) {
     // Film sections and plain ones, 30 frames each: every once-a-second frame starts a section, so
     // its place on the variable time line is its nominal time, where its click sounds.
-    const std::string codes = CodesOver(CodesOver("2222D", 30) + CodesOver("1", 30), 120);
-    ExportRun e = ExportClip("audio", codes);
+    const std::string codes = RepeatCodesOver(RepeatCodesOver("2222D", 30) + RepeatCodesOver("1", 30), 120);
+    RecordedExport e = ExportClip("audio", codes);
     ASSERT_EQ(e.run.exitCode, 0) << e.run.err;
     ExpectVideoThenAudio(e.file);
     std::vector<ProbedPacket> packets = ProbePackets(e.file);
@@ -146,9 +197,10 @@ TEST(HostExportFile, AudioRunsUnbrokenFromZeroAndClicksWithTheWhiteFrames) {
     EXPECT_GE(audio.back().ptsMs + packetMs, video.back().ptsMs + 33);
 
     // All of the sound, and every click starts where the clip put it.
-    long long handed = HandedOverSamples(e.run);
+    long long handed = e.summary.samplesHandedOver;
     EXPECT_EQ(handed, 120LL * 1001 * kAudioRate / 30000) << e.run.err;
     std::vector<int16_t> pcm = ExpectSoundAsLongAs(e.file, handed);
+    ExpectNoSilentStretch(pcm, handed);
     std::vector<int64_t> clicks = LoudOnsets(pcm, 16000, kAudioRate / 2);
     const std::vector<int> markers = {0, 30, 60, 90};
     ASSERT_EQ(clicks.size(), markers.size());
@@ -173,26 +225,21 @@ TEST(HostExportFile, AudioRunsUnbrokenFromZeroAndClicksWithTheWhiteFrames) {
 }
 
 TEST(HostExportFile, StoppedExportHoldsTheFramesUpToTheStop) {
-    const std::string codes = CodesOver("2222D", 90);
+    const std::string codes = RepeatCodesOver("2222D", 90);
     const int stopAt = 42;  // the last frame the module fetches
-    ExportRun e = ExportClip("stopped", codes, {"--abort-at", std::to_string(stopAt)});
+    RecordedExport e = ExportClip("stopped", codes, {"--abort-at", std::to_string(stopAt)});
     ASSERT_EQ(e.run.exitCode, 0) << e.run.err;  // a file the user stopped is still a file
-    EXPECT_NE(e.run.err.find("(aborted)"), std::string::npos) << e.run.err;
+    EXPECT_TRUE(e.summary.aborted) << e.run.err;
     ExpectVideoThenAudio(e.file);
 
-    std::vector<int> kept = KeptFrames(codes, stopAt + 1);
-    std::vector<ProbedPacket> video = PacketsOfStream(ProbePackets(e.file), 0);
-    ASSERT_EQ(video.size(), kept.size());
-    std::string grey = DecodeVideoFrames(e.file, "gray");
-    ASSERT_EQ(grey.size(), kept.size() * kWidth * kHeight);
-    for (size_t k = 0; k < kept.size(); ++k) {
-        EXPECT_EQ(BandIndex(grey, k, kWidth, kWidth, kHeight), kept[k]) << "decoded frame " << k;
-    }
+    std::vector<int32_t> kept = KeptFrames(codes, stopAt + 1);
+    EXPECT_EQ(PacketsOfStream(ProbePackets(e.file), 0).size(), kept.size());
+    EXPECT_EQ(DecodedFrameNumbers(e.file, kWidth, kWidth, kHeight), kept);
 
     // The sound stops with the pictures: the audio of the frames written, no more.
-    long long handed = HandedOverSamples(e.run);
+    long long handed = e.summary.samplesHandedOver;
     EXPECT_EQ(handed, (stopAt + 1) * 1001LL * kAudioRate / 30000) << e.run.err;
-    ExpectSoundAsLongAs(e.file, handed);
+    ExpectNoSilentStretch(ExpectSoundAsLongAs(e.file, handed), handed);
 }
 
 // The runtime takes compressed frames whose width and height are multiples of 4 only, and the
@@ -200,15 +247,15 @@ TEST(HostExportFile, StoppedExportHoldsTheFramesUpToTheStop) {
 // A width that is a multiple of 4 but not of the encoder's 16-pixel blocks keeps every column.
 TEST(HostExportFile, FrameWidthsOutsideTheRuntimesRuleAreRefusedOthersKeepTheirLastColumn) {
     for (const char* size : {"161x120", "162x120"}) {
-        ExportRun e = ExportClip(std::string("refused") + size, CodesOver("1", 6), {"--size", size});
+        RecordedExport e = ExportClip(std::string("refused") + size, RepeatCodesOver("1", 6), {"--size", size});
         EXPECT_EQ(e.run.exitCode, 1) << size << "\n" << e.run.err;
         EXPECT_NE(e.run.err.find("Output returned 0"), std::string::npos) << size << "\n" << e.run.err;
         EXPECT_FALSE(FileExists(e.file)) << size;
     }
 
     const int width = 172, height = 100;
-    const std::string codes = CodesOver("1", 24);
-    ExportRun e = ExportClip("width172", codes, {"--size", "172x100", "--rate", "10"});
+    const std::string codes = RepeatCodesOver("1", 24);
+    RecordedExport e = ExportClip("width172", codes, {"--size", "172x100", "--rate", "10"});
     ASSERT_EQ(e.run.exitCode, 0) << e.run.err;
     std::vector<ProbedStream> streams = ProbeStreams(e.file);
     ASSERT_EQ(streams.size(), 2u);
@@ -220,8 +267,8 @@ TEST(HostExportFile, FrameWidthsOutsideTheRuntimesRuleAreRefusedOthersKeepTheirL
     auto at = [&](size_t frame, int x, int y) {
         return static_cast<unsigned char>(grey[(frame * height + y) * width + x]);
     };
+    EXPECT_EQ(DecodedFrameNumbers(e.file, width, width, height), KeptFrames(codes, static_cast<int32_t>(codes.size())));
     for (size_t k = 0; k < codes.size(); ++k) {
-        EXPECT_EQ(BandIndex(grey, k, width, width, height), static_cast<int>(k)) << "decoded frame " << k;
         // The last column holds the last cell: bit 0 of the frame number.
         EXPECT_EQ(at(k, width - 1, height / 16) >= 128, k % 2 == 1) << "decoded frame " << k;
         EXPECT_EQ(WhiteBelowBand(grey, k, width, width, height), k % 10 == 0) << "decoded frame " << k;
@@ -229,6 +276,68 @@ TEST(HostExportFile, FrameWidthsOutsideTheRuntimesRuleAreRefusedOthersKeepTheirL
     for (int y = height / 8 + 1; y < height; y += 7) {
         EXPECT_GE(at(10, width - 1, y), 200) << "last column of a white frame, row " << y;
     }
+}
+
+// Stream languages and the display shape, chosen through the configuration blob, read back from
+// the file: the aspect attributes hold the pixel shape, which ffprobe gives as the sample aspect
+// ratio (720x480 shown at 16:9 has pixels of 32:27).
+TEST(HostExportFile, LanguagesAndDisplayShapeFromTheBlobReachTheFile) {
+    struct Case {
+        int32_t resize;
+        uint32_t shapeW, shapeH;
+        uint32_t videoLanguage, audioLanguage;
+        const char* sampleAspect;
+        const char* displayAspect;
+        const char* videoTag;
+        const char* audioTag;
+    } cases[] = {
+        {1, 16, 9, 0x0411, 0x0409, "32:27", "16:9", "jpn", "eng"},
+        {1, 4, 3, 0x0804, 0x0411, "8:9", "4:3", "chi", "jpn"},
+        {0, 16, 9, 0x0409, 0x0804, "N/A", "N/A", "eng", "chi"},  // a shape not switched on
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.shapeW) + ":" + std::to_string(c.shapeH) + (c.resize ? "" : " off"));
+        EncoderSettings settings = DefaultSettings();
+        settings.EnableResizeTo = c.resize;
+        settings.ResizeToW = c.shapeW;
+        settings.ResizeToH = c.shapeH;
+        settings.VideoLanguage = c.videoLanguage;
+        settings.AudioLanguage = c.audioLanguage;
+        ASSERT_EQ(StoreSettingsThroughHost(settings).exitCode, 0);
+        RecordedExport e = ExportClip("shape", RepeatCodesOver("1", 3), {"--size", "720x480"});
+        ASSERT_EQ(e.run.exitCode, 0) << e.run.err;
+        std::vector<ProbedStream> streams = ProbeStreams(e.file);
+        ASSERT_EQ(streams.size(), 2u);
+        EXPECT_EQ(streams[0]["width"], "720");
+        EXPECT_EQ(streams[0]["height"], "480");
+        EXPECT_EQ(streams[0]["sample_aspect_ratio"], c.sampleAspect);
+        EXPECT_EQ(streams[0]["display_aspect_ratio"], c.displayAspect);
+        EXPECT_EQ(streams[0]["TAG:language"], c.videoTag);
+        EXPECT_EQ(streams[1]["TAG:language"], c.audioTag);
+    }
+}
+
+// Two-pass CBR from the blob on ten seconds of noisy pictures, film and plain sections: the video
+// bits over the length of the variable time line come to the target.
+TEST(HostExportFile, TwoPassConstantRateExportMeetsItsTarget) {
+    EncoderSettings settings = DefaultSettings();
+    settings.CompressionMode = 1;
+    settings.Bitrate = 300000;
+    settings.BufferWindow = 5000;
+    ASSERT_EQ(StoreSettingsThroughHost(settings).exitCode, 0);
+    const std::string codes = RepeatCodesOver(RepeatCodesOver("2222D", 60) + RepeatCodesOver("1", 30), 300);
+    RecordedExport e = ExportClip("cbr2", codes, {"--pattern", "noise", "--no-audio"});
+    ASSERT_EQ(e.run.exitCode, 0) << e.run.err;
+    EXPECT_EQ(PassesOf(e.lines, kVideoConnection), (std::vector<uint32_t>{0, 1}));
+
+    const ExpectedVideo timeline = ExpectVideoTimeline(codes, 30000, 1001, static_cast<int32_t>(codes.size()));
+    std::vector<ProbedPacket> packets = ProbePackets(e.file);
+    ASSERT_EQ(PacketsOfStream(packets, 0).size(), timeline.kept.size());
+    int64_t bytes = 0;
+    for (const ProbedPacket& p : packets) bytes += p.size;
+    const double ratio = bytes * 8.0 / (timeline.end / 1e7) / settings.Bitrate;
+    std::printf("two-pass CBR through the host: bit rate / target %.3f\n", ratio);
+    EXPECT_NEAR(ratio, 1.0, 0.05);
 }
 
 }  // namespace
