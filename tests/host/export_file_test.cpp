@@ -119,24 +119,27 @@ long long FirstSample(long long frame, long long rate, long long scale, long lon
 
 // Every video packet of the file against the sample the runtime received for it: its time (the
 // file counts in whole ms), a key frame wherever the editor marked one, key frames never further
-// apart than the stream allows, and the picture of the source frame the codes kept.
+// apart than the stream allows, and the picture of the source frame the codes kept. One clip goes
+// through two passes, whose first pass never sees the editor's key frames.
 TEST(HostExportFile, VideoPacketsKeepTheRecordedTimesCleanPointsAndPictures) {
-    EncoderSettings settings = DefaultSettings();
-    settings.KeyFrameInterval = 1000;  // ms
-    ASSERT_EQ(StoreSettingsThroughHost(settings).exitCode, 0);
     const int64_t spacingMs = 1000;
     const int32_t keyEvery = 37;
     struct Case {
         const char* name;
+        int32_t mode;  // the settings' rate control: 2 quality VBR, 3 two-pass VBR
         std::string codes;
     } cases[] = {
-        {"film", RepeatCodesOver("2222D", 100)},
-        {"long", RepeatCodesOver("2", 80)},
-        {"mixed", RepeatCodesOver("2222D", 40) + RepeatCodesOver("1", 25) + "DD2D1D22DDD1" + RepeatCodesOver("2D", 20) +
-                      RepeatCodesOver("1", 10)},
+        {"film", 2, RepeatCodesOver("2222D", 100)},
+        {"long", 2, RepeatCodesOver("2", 80)},
+        {"mixed", 3, RepeatCodesOver("2222D", 40) + RepeatCodesOver("1", 25) + "DD2D1D22DDD1" + RepeatCodesOver("2D", 20) +
+                         RepeatCodesOver("1", 10)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        EncoderSettings settings = DefaultSettings();
+        settings.KeyFrameInterval = static_cast<uint32_t>(spacingMs);
+        settings.CompressionMode = c.mode;
+        ASSERT_EQ(StoreSettingsThroughHost(settings).exitCode, 0);
         RecordedExport e = ExportClip(c.name, c.codes, {"--key-every", std::to_string(keyEvery)});
         ASSERT_EQ(e.run.exitCode, 0) << e.run.err;
         ASSERT_EQ(e.readError, "");
@@ -318,21 +321,32 @@ TEST(HostExportFile, LanguagesAndDisplayShapeFromTheBlobReachTheFile) {
 }
 
 // Two-pass CBR from the blob on ten seconds of noisy pictures, film and plain sections: the video
-// bits over the length of the variable time line come to the target.
-TEST(HostExportFile, TwoPassConstantRateExportMeetsItsTarget) {
+// bits over the length of the variable time line come to the target, and the editor's key frames
+// are key frames although the first pass never saw them.
+TEST(HostExportFile, TwoPassConstantRateExportMeetsItsTargetWithTheEditorsKeyFrames) {
     EncoderSettings settings = DefaultSettings();
     settings.CompressionMode = 1;
     settings.Bitrate = 300000;
     settings.BufferWindow = 5000;
     ASSERT_EQ(StoreSettingsThroughHost(settings).exitCode, 0);
     const std::string codes = RepeatCodesOver(RepeatCodesOver("2222D", 60) + RepeatCodesOver("1", 30), 300);
-    RecordedExport e = ExportClip("cbr2", codes, {"--pattern", "noise", "--no-audio"});
+    RecordedExport e = ExportClip("cbr2", codes, {"--pattern", "noise", "--no-audio", "--key-every", "45"});
     ASSERT_EQ(e.run.exitCode, 0) << e.run.err;
     EXPECT_EQ(PassesOf(e.lines, kVideoConnection), (std::vector<uint32_t>{0, 1}));
 
     const ExpectedVideo timeline = ExpectVideoTimeline(codes, 30000, 1001, static_cast<int32_t>(codes.size()));
+    const std::vector<RecordedLine> lines = SelectLines(e.lines, kVideoConnection, 0);
     std::vector<ProbedPacket> packets = ProbePackets(e.file);
     ASSERT_EQ(PacketsOfStream(packets, 0).size(), timeline.kept.size());
+    ASSERT_EQ(lines.size(), timeline.kept.size());
+    std::vector<int32_t> cleanPoints, keyFramesThere;
+    for (size_t k = 0; k < lines.size(); ++k) {
+        if (!(lines[k].flags & 1)) continue;
+        cleanPoints.push_back(timeline.kept[k].frame);
+        if (packets[k].key) keyFramesThere.push_back(timeline.kept[k].frame);
+    }
+    EXPECT_GE(cleanPoints.size(), 6u);
+    EXPECT_EQ(keyFramesThere, cleanPoints);
     int64_t bytes = 0;
     for (const ProbedPacket& p : packets) bytes += p.size;
     const double ratio = bytes * 8.0 / (timeline.end / 1e7) / settings.Bitrate;

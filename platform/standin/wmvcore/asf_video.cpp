@@ -78,6 +78,37 @@ double LeastFinalPassBits(const std::string& log, uint32_t* entries) {
     return bits;
 }
 
+// The log entries of one analysis pass ("in:N out:N type:T …;"), one per frame.
+std::vector<std::string> SplitLog(const std::string& log) {
+    std::vector<std::string> entries;
+    size_t start = 0;
+    for (size_t end = log.find(';'); end != std::string::npos; end = log.find(';', start)) {
+        size_t first = log.find_first_not_of(" \n", start);
+        if (first < end) entries.push_back(log.substr(first, end + 1 - first));
+        start = end + 1;
+    }
+    return entries;
+}
+
+int EntryPictureType(const std::string& entry) {
+    size_t at = entry.find("type:");
+    int type = 0;
+    return at != std::string::npos && std::sscanf(entry.c_str() + at, "type:%d", &type) == 1 ? type : 0;
+}
+
+// The log a final-pass encoder reads: the entries from `first` on, numbered from 0 as a fresh
+// encoder counts its pictures.
+std::string FinalPassLog(const std::vector<std::string>& entries, size_t first) {
+    std::string log;
+    for (size_t k = first; k < entries.size(); ++k) {
+        size_t at = entries[k].find("type:");
+        if (at == std::string::npos) continue;
+        std::string number = std::to_string(k - first);
+        log += "in:" + number + " out:" + number + " " + entries[k].substr(at) + "\n";
+    }
+    return log;
+}
+
 // Rate fields for one pass. `scale` turns the real time line into the frame count the final
 // pass plans with.
 void ApplyRateControl(AVCodecContext* c, const ObservedStream& s, VideoPassKind kind, double scale,
@@ -183,6 +214,7 @@ int32_t TakePacket(VideoPass& p, AVPacket* packet, const PacketOut& out) {
     p.timings.pop_front();
     // The analysis pass's log: one entry per frame, written while the frame was encoded.
     if (p.kind == VideoPassKind::Analysis && p.encoder->stats_out) p.log += p.encoder->stats_out;
+    p.bytes += static_cast<uint64_t>(packet->size);
     if (packet->flags & AV_PKT_FLAG_KEY) {
         p.keySeen = true;
         p.lastKeyTime = timing.time;
@@ -203,8 +235,10 @@ uint64_t NominalPeriod(const VideoTrack& t, const uint64_t* next) {
     return 0;
 }
 
-// Opens the encoder of the current pass; `next` is the time of the second frame when known.
-int32_t OpenPassEncoder(VideoTrack& t, const uint64_t* next) {
+// Opens the encoder of the current pass; `next` is the time of the second frame when known. A
+// final pass reads the analysis log from entry `firstEntry` on: 0 for the pass's first encoder,
+// the held frame's entry for one that takes over at a clean point.
+int32_t OpenPassEncoder(VideoTrack& t, const uint64_t* next, uint32_t firstEntry = 0) {
     VideoPassKind kind = t.pass.kind;
     if (!t.tickKnown) {
         t.tick = ChooseTick(NominalPeriod(t, next));
@@ -230,24 +264,40 @@ int32_t OpenPassEncoder(VideoTrack& t, const uint64_t* next) {
                                   static_cast<int>(std::min<uint32_t>(t.stream.aspectY, INT32_MAX))};
     }
     double scale = 1.0;
+    std::string log;
     if (kind == VideoPassKind::Final) {
-        // The final pass plans bit rate × frames ÷ nominal rate; the real time line is what counts.
-        scale = (t.statsDuration / 1e7) * FramesPerSecond(t.tick) / t.statsFrames;
+        // The final pass plans bit rate × frames ÷ nominal rate; the real time line of the frames
+        // it has left is what counts.
+        uint64_t start = firstEntry > 0 ? t.pass.heldTime : 0;
+        uint32_t frames = t.statsFrames - firstEntry;
+        if (start >= t.statsDuration || frames == 0) {
+            start = 0;
+            frames = t.statsFrames;
+        }
+        scale = ((t.statsDuration - start) / 1e7) * FramesPerSecond(t.tick) / frames;
+        if (start > 0 && t.stream.bitrate > 0) {
+            // A taking-over encoder knows nothing of the bits already spent (key frames the plan
+            // did not foresee cost more): it aims at what is left of the whole pass's budget.
+            double budget = t.stream.bitrate * (t.statsDuration / 1e7);
+            double planned = t.stream.bitrate * ((t.statsDuration - start) / 1e7);
+            scale *= std::clamp((budget - t.pass.bytes * 8.0) / planned, 0.5, 1.5);
+        }
+        log = FinalPassLog(t.statsEntries, firstEntry);
     }
     ApplyRateControl(c.get(), t.stream, kind, scale, &t.pass.baseMaxRate);
     if (kind == VideoPassKind::Analysis) c->flags |= AV_CODEC_FLAG_PASS1;
     if (kind == VideoPassKind::Final) {
         c->flags |= AV_CODEC_FLAG_PASS2;
-        KeepFinalTargetReachable(c.get(), t.stats);
-        c->stats_in = t.stats.data();
+        KeepFinalTargetReachable(c.get(), log);
+        c->stats_in = log.data();  // the rate control writes into it while reading
     }
     // Key frames only where asked for (or at the encoder's own cap), never at scene changes.
     av_opt_set_int(c->priv_data, "sc_threshold", 1000000000, 0);
 
     int rc = avcodec_open2(c.get(), codec, nullptr);
-    c->stats_in = nullptr;  // the log belongs to the track
+    c->stats_in = nullptr;  // not the context's to free
     if (rc < 0) return ResultFromLibrary(rc, NS_E_VIDEO_CODEC_ERROR);
-    if (kind != VideoPassKind::Analysis) {
+    if (kind != VideoPassKind::Analysis && firstEntry == 0) {
         int32_t hr = CopyParameters(c.get(), t.parameters);
         if (hr < 0) return hr;
     }
@@ -260,6 +310,16 @@ int32_t EncodeHeldFrame(VideoTrack& t, const uint64_t* next, const PacketOut& ou
     VideoPass& p = t.pass;
     if (!p.encoder) {
         int32_t hr = OpenPassEncoder(t, next);
+        if (hr < 0) return hr;
+    } else if (p.kind == VideoPassKind::Final && p.heldClean && p.frames < t.statsFrames &&
+               EntryPictureType(t.statsEntries[p.frames]) != AV_PICTURE_TYPE_I) {
+        // The final pass takes every picture type from the analysis log, and the analysis pass
+        // saw no clean points (preprocessing samples carry none). A fresh encoder begins with a
+        // key frame: one takes over here with the rest of the log.
+        int32_t hr = EncodeAndDrain(p.encoder.get(), nullptr, NS_E_VIDEO_CODEC_ERROR,
+                                    [&](AVPacket* packet) { return TakePacket(p, packet, out); });
+        p.encoder.reset();
+        if (hr >= 0) hr = OpenPassEncoder(t, next, p.frames);
         if (hr < 0) return hr;
     }
     AVFrame* f = p.held.get();
@@ -380,8 +440,8 @@ int32_t FinishVideoPass(VideoTrack& t, const PacketOut& out) {
                             [&](AVPacket* packet) { return TakePacket(p, packet, out); });
     }
     if (hr >= 0 && p.kind == VideoPassKind::Analysis) {
-        t.stats = std::move(p.log);
-        t.statsFrames = p.frames;
+        t.statsEntries = SplitLog(p.log);
+        t.statsFrames = static_cast<uint32_t>(std::min<size_t>(t.statsEntries.size(), p.frames));
         t.statsDuration = p.frames ? p.lastTime + p.lastDuration : 0;
         t.statsReady = true;
     }

@@ -38,6 +38,7 @@ struct VideoPass {
     uint64_t lastDuration = 0;
     uint32_t frames = 0;
     std::deque<VideoFrameTiming> timings;
+    uint64_t bytes = 0;  // of the packets so far
     std::string log;  // analysis pass: the encoder's statistics so far
     bool finished = false;
 };
@@ -68,8 +69,8 @@ struct VideoTrack {
     AVRational tick = {1001, 30000};
     uint64_t nominal = 333667;  // writer units per tick
     ParametersPtr parameters;   // of the writing pass's encoder, once it is open
-    // The analysis pass's statistics, kept for the final pass.
-    std::string stats;
+    // The analysis pass's statistics, kept for the final pass: one log entry per frame.
+    std::vector<std::string> statsEntries;
     uint32_t statsFrames = 0;
     uint64_t statsDuration = 0;
     bool statsReady = false;
