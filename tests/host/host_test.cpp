@@ -33,6 +33,7 @@ TEST(HostOptions, ConflictingAndMalformedOptionsAreUsageErrors) {
         {"export", "-o", "x.wmv", "--audio", "48000"},
         {"export", "-o", "x.wmv", "--no-audio", "--no-video"},
         {"export", "-o", "x.wmv", "--input", "a.mp4", "--size", "64x48"},
+        {"export", "-o", "x.wmv", "--abort-at", "-1"},
         {"export"},
         {"frobnicate"},
     };
