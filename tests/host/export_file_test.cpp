@@ -40,34 +40,34 @@ std::vector<int32_t> KeptFrames(const std::string& codes, int32_t frames) {
 
 // The frame index the synthetic clip drew into the top band of a decoded grey picture: 16 cells
 // from left to right, most significant bit first, read in the middle of each cell.
-int BandIndex(const std::string& grey, size_t frame, int width, int pictureWidth, int height) {
+int BandIndex(const std::string& grey, size_t frame, int width, int height) {
     const int band = height >= 8 ? height / 8 : 1;
-    const size_t base = frame * static_cast<size_t>(pictureWidth) * height;
+    const size_t base = frame * static_cast<size_t>(width) * height;
     int index = 0;
     for (int cell = 0; cell < 16; ++cell) {
         int x = (cell * width / 16 + ((cell + 1) * width / 16 - 1)) / 2;
-        unsigned char v = static_cast<unsigned char>(grey[base + static_cast<size_t>(band / 2) * pictureWidth + x]);
+        unsigned char v = static_cast<unsigned char>(grey[base + static_cast<size_t>(band / 2) * width + x]);
         index = index * 2 + (v >= 128 ? 1 : 0);
     }
     return index;
 }
 
 // The frame numbers drawn into every decoded picture of the file, in order.
-std::vector<int32_t> DecodedFrameNumbers(const std::string& file, int width, int pictureWidth, int height) {
+std::vector<int32_t> DecodedFrameNumbers(const std::string& file, int width, int height) {
     const std::string grey = DecodeVideoFrames(file, "gray");
-    const size_t picture = static_cast<size_t>(pictureWidth) * height;
+    const size_t picture = static_cast<size_t>(width) * height;
     EXPECT_EQ(grey.size() % picture, 0u);
     std::vector<int32_t> numbers;
-    for (size_t k = 0; k < grey.size() / picture; ++k) numbers.push_back(BandIndex(grey, k, width, pictureWidth, height));
+    for (size_t k = 0; k < grey.size() / picture; ++k) numbers.push_back(BandIndex(grey, k, width, height));
     return numbers;
 }
 
 // True when the decoded picture is white below the band: the synthetic clip's once-a-second frame.
-bool WhiteBelowBand(const std::string& grey, size_t frame, int pictureWidth, int width, int height) {
-    const size_t base = frame * static_cast<size_t>(pictureWidth) * height;
+bool WhiteBelowBand(const std::string& grey, size_t frame, int width, int height) {
+    const size_t base = frame * static_cast<size_t>(width) * height;
     for (int y = height / 8 + 2; y < height; y += 3) {
         for (int x = 0; x < width; x += 3) {
-            if (static_cast<unsigned char>(grey[base + static_cast<size_t>(y) * pictureWidth + x]) < 200) return false;
+            if (static_cast<unsigned char>(grey[base + static_cast<size_t>(y) * width + x]) < 200) return false;
         }
     }
     return true;
@@ -174,7 +174,7 @@ TEST(HostExportFile, VideoPacketsKeepTheRecordedTimesCleanPointsAndPictures) {
         EXPECT_EQ(offTime, 0u) << "packets more than 0.5 ms off their recorded time, the first: " << firstOff;
         EXPECT_TRUE(video[0].key);
         EXPECT_LE(video.back().ptsMs - lastKey, spacingMs + 1);
-        EXPECT_EQ(DecodedFrameNumbers(e.file, kWidth, kWidth, kHeight), kept);
+        EXPECT_EQ(DecodedFrameNumbers(e.file, kWidth, kHeight), kept);
     }
 }
 
@@ -217,11 +217,11 @@ TEST(HostExportFile, AudioRunsUnbrokenFromZeroAndClicksWithTheWhiteFrames) {
     ASSERT_EQ(grey.size(), video.size() * kWidth * kHeight);
     std::vector<size_t> white;
     for (size_t k = 0; k < video.size(); ++k) {
-        if (WhiteBelowBand(grey, k, kWidth, kWidth, kHeight)) white.push_back(k);
+        if (WhiteBelowBand(grey, k, kWidth, kHeight)) white.push_back(k);
     }
     ASSERT_EQ(white.size(), markers.size());
     for (size_t m = 0; m < markers.size(); ++m) {
-        EXPECT_EQ(BandIndex(grey, white[m], kWidth, kWidth, kHeight), markers[m]);
+        EXPECT_EQ(BandIndex(grey, white[m], kWidth, kHeight), markers[m]);
         EXPECT_NEAR(static_cast<double>(video[white[m]].ptsMs), clicks[m] * 1000.0 / kAudioRate, 1.5)
             << "white frame " << markers[m];
     }
@@ -237,7 +237,7 @@ TEST(HostExportFile, StoppedExportHoldsTheFramesUpToTheStop) {
 
     std::vector<int32_t> kept = KeptFrames(codes, stopAt + 1);
     EXPECT_EQ(PacketsOfStream(ProbePackets(e.file), 0).size(), kept.size());
-    EXPECT_EQ(DecodedFrameNumbers(e.file, kWidth, kWidth, kHeight), kept);
+    EXPECT_EQ(DecodedFrameNumbers(e.file, kWidth, kHeight), kept);
 
     // The sound stops with the pictures: the audio of the frames written, no more.
     long long handed = e.summary.samplesHandedOver;
@@ -270,11 +270,11 @@ TEST(HostExportFile, FrameWidthsOutsideTheRuntimesRuleAreRefusedOthersKeepTheirL
     auto at = [&](size_t frame, int x, int y) {
         return static_cast<unsigned char>(grey[(frame * height + y) * width + x]);
     };
-    EXPECT_EQ(DecodedFrameNumbers(e.file, width, width, height), KeptFrames(codes, static_cast<int32_t>(codes.size())));
+    EXPECT_EQ(DecodedFrameNumbers(e.file, width, height), KeptFrames(codes, static_cast<int32_t>(codes.size())));
     for (size_t k = 0; k < codes.size(); ++k) {
         // The last column holds the last cell: bit 0 of the frame number.
         EXPECT_EQ(at(k, width - 1, height / 16) >= 128, k % 2 == 1) << "decoded frame " << k;
-        EXPECT_EQ(WhiteBelowBand(grey, k, width, width, height), k % 10 == 0) << "decoded frame " << k;
+        EXPECT_EQ(WhiteBelowBand(grey, k, width, height), k % 10 == 0) << "decoded frame " << k;
     }
     for (int y = height / 8 + 1; y < height; y += 7) {
         EXPECT_GE(at(10, width - 1, y), 200) << "last column of a white frame, row " << y;
