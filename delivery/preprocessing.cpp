@@ -14,8 +14,10 @@ HRESULT SetPassCount(IWMWriterPreprocess* preprocess, DWORD input, uint32_t pass
     return preprocess->SetNumPreprocessingPasses(input, 0, passes);
 }
 
-// Begin, one walk, End — `passes` times. A walk that stops early (abort, failure, a frame without
-// timing data) leaves its pass unended and returns its result.
+// Begin, one walk, End — `passes` times. A walk that fails or is aborted leaves its pass unended
+// and returns its result. One that stops at a frame without timing data has walked the whole time
+// line there is, and the writing pass will stop at the same frame: the pass is ended as a complete
+// one, since the runtime takes no writing-pass sample while a preprocessing pass is open.
 template <typename Walk>
 HRESULT RunPasses(IWMWriterPreprocess* preprocess, DWORD input, uint32_t passes, Walk walk) {
     HRESULT hr = SetPassCount(preprocess, input, passes);
@@ -24,7 +26,7 @@ HRESULT RunPasses(IWMWriterPreprocess* preprocess, DWORD input, uint32_t passes,
         hr = preprocess->BeginPreprocessingPass(input, 0);
         if (FAILED(hr)) return hr;
         PassOutcome outcome = walk();
-        if (!outcome.Complete) return outcome.Result;
+        if (FAILED(outcome.Result) || (!outcome.Complete && !outcome.TimingEnded)) return outcome.Result;
         hr = preprocess->EndPreprocessingPass(input, 0);
         if (FAILED(hr)) return hr;
     }

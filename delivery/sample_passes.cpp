@@ -77,7 +77,7 @@ HRESULT SendHostSample(const SampleTarget& target, const void* data, DWORD bytes
 }
 
 PassOutcome WalkVideoPass(const HostJob& job, const VideoPassPlan& plan) {
-    PassOutcome outcome{S_OK, false};
+    PassOutcome outcome{S_OK, false, false};
     OpenFrameTimingMap();
     FrameTimeline line = BeginFrameTimeline(job.Rate, job.Scale);
     uint32_t dropped = 0;
@@ -93,7 +93,10 @@ PassOutcome WalkVideoPass(const HostJob& job, const VideoPassPlan& plan) {
         const void* image = job.FetchFrame(frame);
         uint64_t stamp = 0;
         const FrameStep step = StepFrameTimeline(line, frame, &stamp);
-        if (step == FrameStep::NoTimingData) break;
+        if (step == FrameStep::NoTimingData) {
+            outcome.TimingEnded = true;
+            break;
+        }
         if (step == FrameStep::Dropped) {
             ++dropped;
             continue;
@@ -118,7 +121,7 @@ PassOutcome WalkVideoPass(const HostJob& job, const VideoPassPlan& plan) {
 }
 
 PassOutcome WalkAudioPass(const HostJob& job, const SampleTarget& target, bool writing) {
-    PassOutcome outcome{S_OK, false};
+    PassOutcome outcome{S_OK, false, false};
     const int32_t block = job.AudioRate / 2;
     int64_t position = 0;
     while (position < job.AudioSampleCount) {

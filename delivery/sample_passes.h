@@ -36,6 +36,7 @@ struct VideoPassPlan {
 struct PassOutcome {
     HRESULT Result;  // the last writer or buffer code, S_OK before any
     bool Complete;   // every frame (or all audio) was walked
+    bool TimingEnded;  // the walk stopped at a frame without timing data: the time line ends there
 };
 
 // One pass over frames 0 … FrameCount − 1 with the frame-timing map open for its length.
