@@ -7,30 +7,14 @@
 #include <fstream>
 #include <map>
 
+#include "platform/standin/utf8.h"
+
 const char kVideoConnection[] = "TamselVideo1";
 const char kAudioConnection[] = "TamselAudio1";
 
 namespace {
 
 constexpr uint64_t kUnitsPerSecond = 10000000;
-
-void AppendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // A flat JSON object whose values are strings or unsigned whole numbers.
 struct FlatObjectReader {
@@ -99,7 +83,7 @@ struct FlatObjectReader {
                             at = back;
                         }
                     }
-                    AppendUtf8(out, code);
+                    standin::AppendUtf8(out, code);
                     break;
                 default:
                     error = std::string("bad escape \\") + e + " at column " + std::to_string(at);

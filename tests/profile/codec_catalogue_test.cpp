@@ -52,8 +52,6 @@ void InstallAudio(std::vector<std::u16string> names) {
 
 std::u16string Repeat(char16_t c, size_t n) { return std::u16string(n, c); }
 
-std::u16string Wide(const WCHAR* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
-
 DWORD FindAudio(const std::u16string& name, HRESULT* hr) {
     DWORD index = 12345;
     *hr = FindCodecIndex(WMMEDIATYPE_Audio, reinterpret_cast<const WCHAR*>(name.c_str()), &index);

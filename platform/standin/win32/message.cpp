@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "../leaks.h"
+#include "../utf8.h"
 #include "text.h"
 
 namespace {
@@ -23,37 +24,6 @@ struct MessageReset {
     }
 } g_messageReset;
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-std::string Utf8FromUtf16(const std::u16string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        uint32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        }
-        AppendUtf8(out, c);
-    }
-    return out;
-}
-
 }  // namespace
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
@@ -70,7 +40,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 void WINAPI OutputDebugStringW(LPCWSTR text) {
     std::u16string s = text ? text : u"";
     const char* show = std::getenv("BREVLO_DEBUG_OUTPUT");
-    if (show && *show) std::fprintf(stderr, "debug: %s\n", Utf8FromUtf16(s).c_str());
+    if (show && *show) std::fprintf(stderr, "debug: %s\n", standin::Utf8FromUtf16(s).c_str());
     std::lock_guard<std::mutex> g(g_mutex);
     g_debug.push_back(s);
 }
@@ -102,7 +72,7 @@ std::string Utf8FromCodePage932(const std::string& bytes) {
             n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.data() + i, 1, unit, 2);
         }
         if (n > 0) {
-            out += Utf8FromUtf16(std::u16string(unit, static_cast<size_t>(n)));
+            out += standin::Utf8FromUtf16(std::u16string(unit, static_cast<size_t>(n)));
         } else {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\x%02X", b);

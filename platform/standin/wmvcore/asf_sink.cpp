@@ -18,6 +18,7 @@ extern "C" {
 #include "asf_common.h"
 #include "asf_video.h"
 #include "platform/standin/leaks.h"
+#include "platform/standin/utf8.h"
 
 namespace standin {
 namespace {
@@ -31,35 +32,6 @@ const bool probeRegistered = [] {
     });
     return true;
 }();
-
-std::string Utf8FromUtf16(const std::u16string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 // The muxer keeps only exact lower-case ISO 639 codes, and a stream whose tag it drops takes
 // another stream's language: reduce "en-US" to "en" before it sees the tag.

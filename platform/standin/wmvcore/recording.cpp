@@ -3,6 +3,7 @@
 #include <map>
 
 #include "../leaks.h"
+#include "../utf8.h"
 #include "core.h"
 
 namespace standin {
@@ -94,20 +95,8 @@ void AppendJsonString(std::string* out, const std::u16string& s) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
             *out += buf;
-        } else if (c < 0x80) {
-            out->push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
         } else {
-            out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+            AppendUtf8(*out, c);
         }
     }
     out->push_back('"');

@@ -1,0 +1,15 @@
+// UTF-8 for the stand-ins, whose text reaches a terminal, a file name or a JSON line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace standin {
+
+// Appends one code point, 0 … 0x10FFFF.
+void AppendUtf8(std::string& out, uint32_t codePoint);
+
+// Surrogate pairs are joined; a lone surrogate becomes U+FFFD.
+std::string Utf8FromUtf16(const std::u16string& text);
+
+}  // namespace standin
