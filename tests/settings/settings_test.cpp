@@ -177,6 +177,51 @@ struct Spoiler {
     std::function<void()> spoil;
 };
 
+// Settings already stored by earlier versions and edited by hand are found under these names, in
+// these keys, and land in these record offsets; a value at its limit is taken, one above is not.
+TEST_F(SettingsTest, EachStoredValueHasItsNameKeyOffsetAndLimit) {
+    struct Stored {
+        const char* key;
+        const char* name;
+        size_t offset;
+        uint32_t limit;  // 0: none
+    };
+    const char* video = "Software\\Veltrane\\Pelwick\\Video";
+    const char* audio = "Software\\Veltrane\\Pelwick\\Audio";
+    const Stored values[] = {
+        {video, "CompressionMode", 4, 4},   {video, "Bitrate", 8, 0},          {video, "BufferWindow", 12, 0},
+        {video, "Quality", 44, 100},        {video, "KeyFrameInterval", 48, 0}, {video, "DecoderComplexity", 52, 2},
+        {video, "DecoderLevel", 56, 3},     {video, "Performance", 60, 0},     {video, "PeakBitrate", 64, 0},
+        {video, "PeakBuffer", 68, 0},       {video, "EnableResizeTo", 32, 1},  {video, "ResizeToW", 36, 0},
+        {video, "ResizeToH", 40, 0},        {video, "Language", 72, 0},        {audio, "Codec", 84, 0},
+        {audio, "Format", 88, 0},           {audio, "VBREnable", 92, 1},       {audio, "NumberOfPasses", 96, 2},
+        {audio, "BufferWindow", 80, 0},     {audio, "Language", 100, 0},
+    };
+    auto valueFor = [](const Stored& v) { return v.limit ? v.limit : 0xF0000000u + static_cast<uint32_t>(v.offset); };
+    for (const Stored& v : values) {
+        uint32_t value = valueFor(v);
+        ASSERT_TRUE(standin::PlantRegistryValue(v.key, v.name, REG_DWORD, &value, 4));
+    }
+    EncoderSettings s = Filled(0);
+    ASSERT_EQ(LoadSettings(&s), S_OK);
+    for (const Stored& v : values) {
+        uint32_t field;
+        std::memcpy(&field, reinterpret_cast<const unsigned char*>(&s) + v.offset, 4);
+        EXPECT_EQ(field, valueFor(v)) << v.key << "\\" << v.name;
+    }
+
+    for (const Stored& v : values) {
+        if (!v.limit) continue;
+        SCOPED_TRACE(v.name);
+        uint32_t above = v.limit + 1;
+        ASSERT_TRUE(standin::PlantRegistryValue(v.key, v.name, REG_DWORD, &above, 4));
+        s = Filled(0);
+        ASSERT_EQ(LoadSettings(&s), S_OK);
+        ExpectDefaults(s);
+        ASSERT_TRUE(standin::PlantRegistryValue(v.key, v.name, REG_DWORD, &v.limit, 4));
+    }
+}
+
 TEST_F(SettingsTest, OneBadValueMeansAllDefaults) {
     auto dword = [](const char* key, const char* name, uint32_t v) {
         return [=] { ASSERT_TRUE(standin::PlantRegistryValue(key, name, REG_DWORD, &v, 4)); };
