@@ -124,6 +124,39 @@ TEST(BindInputs, AStreamWithoutAnInputOfItsNameFailsTheBinding) {
     EXPECT_EQ(BindInputs(nullptr, w.count, w.table), E_INVALIDARG);
 }
 
+// Names of 64 units and more (terminator counted) are read into a heap buffer of their own size;
+// shorter ones need no heap at all.
+TEST(BindInputs, ConnectionNamesOfAnyLengthAreReadWhole) {
+    for (size_t chars : {62u, 63u, 64u, 256u}) {
+        SCOPED_TRACE(chars);
+        PreparedWriter w(Job(HasVideo | HasAudio, 64, 48));
+        // Only the last unit tells the name from a cut-off copy.
+        std::u16string name = std::u16string(chars - 1, u'n') + u'z';
+        const WCHAR* wide = reinterpret_cast<const WCHAR*>(name.c_str());
+        ComRef<IWMStreamConfig> audio;
+        ASSERT_EQ(w.profile->GetStream(1, audio.Out()), S_OK);
+        ASSERT_EQ(audio->SetConnectionName(wide), S_OK);
+        ASSERT_EQ(w.profile->ReconfigStream(audio.Get()), S_OK);
+        ASSERT_EQ(w.writer->SetProfile(w.profile.Get()), S_OK);
+        w.table[1].ConnectionName = wide;
+
+        if (chars < 63) standin::FailNthHeapAlloc(1);
+        ASSERT_EQ(BindInputs(w.writer.Get(), w.count, w.table), S_OK);
+        standin::FailNthHeapAlloc(0);
+        EXPECT_GE(w.table[1].InputNumber, 0);
+        std::vector<std::u16string> logged = standin::DebugOutput();
+        EXPECT_NE(std::find(logged.begin(), logged.end(), name), logged.end());
+        EXPECT_EQ(standin::HeapLiveBlocks(), 2);  // the two format blocks only
+
+        if (chars >= 63) {
+            standin::FailNthHeapAlloc(1);
+            EXPECT_LT(BindInputs(w.writer.Get(), w.count, w.table), 0);
+            standin::FailNthHeapAlloc(0);
+            EXPECT_EQ(standin::HeapLiveBlocks(), 2);
+        }
+    }
+}
+
 TEST(BindInputs, ARejectedInputTypeStopsTheBinding) {
     for (const char* method : {"IWMMediaProps::SetMediaType", "IWMWriter::SetInputProps",
                                "IWMWriter::GetInputProps", "IWMWriter::GetInputCount"}) {
