@@ -65,10 +65,21 @@ TEST(FileMapping, PublishedBytesAreSeenThroughANamedOpenAndTheViewIsPageRounded)
     EXPECT_TRUE(CloseHandle(pub));
 }
 
-TEST(FileMapping, AReadOnlyMappingRefusesWriteViews) {
+TEST(FileMapping, WriteViewsNeedAWritableMappingAndAHandleOpenedForWriting) {
     std::string name = UniqueName("readonly");
     HANDLE pub = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
     ASSERT_NE(pub, nullptr);
+    // A handle opened for reading gives read views only, also on a read-write mapping.
+    HANDLE reader = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+    ASSERT_NE(reader, nullptr);
+    SetLastError(0);
+    EXPECT_EQ(MapViewOfFile(reader, FILE_MAP_ALL_ACCESS, 0, 0, 0), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    void* read = MapViewOfFile(reader, FILE_MAP_READ, 0, 0, 0);
+    EXPECT_NE(read, nullptr);
+    EXPECT_TRUE(UnmapViewOfFile(read));
+    EXPECT_TRUE(CloseHandle(reader));
+
     ASSERT_TRUE(standin::MakeFileMappingReadOnly(name.c_str()));
 
     HANDLE h = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());

@@ -28,6 +28,12 @@ struct Section {
     long references = 0;       // handles and views
 };
 
+// A handle carries the access it was opened with: a view may ask for no more.
+struct Handle {
+    std::shared_ptr<Section> section;
+    DWORD access = 0;
+};
+
 struct View {
     std::shared_ptr<Section> section;
     SIZE_T length = 0;  // page-rounded
@@ -35,7 +41,7 @@ struct View {
 };
 
 std::mutex g_mutex;
-std::map<uintptr_t, std::shared_ptr<Section>> g_handles;
+std::map<uintptr_t, Handle> g_handles;
 std::map<uintptr_t, View> g_views;  // by base address
 uintptr_t g_nextHandle = 0x2000;
 std::atomic<bool> g_failViews{false};
@@ -54,7 +60,7 @@ bool SharedMemoryName(const char* name, std::string& out) {
 
 std::shared_ptr<Section> LiveSection(const std::string& name) {
     for (auto& h : g_handles) {
-        if (h.second->name == name) return h.second;
+        if (h.second.section->name == name) return h.second.section;
     }
     for (auto& v : g_views) {
         if (v.second.section->name == name) return v.second.section;
@@ -75,10 +81,10 @@ void DropReference(const std::shared_ptr<Section>& s) {
     s->fd = -1;
 }
 
-HANDLE NewHandle(const std::shared_ptr<Section>& s) {
+HANDLE NewHandle(const std::shared_ptr<Section>& s, DWORD access) {
     uintptr_t h = g_nextHandle;
     g_nextHandle += 4;
-    g_handles[h] = s;
+    g_handles[h] = Handle{s, access};
     ++s->references;
     return reinterpret_cast<HANDLE>(h);
 }
@@ -90,7 +96,7 @@ void CloseEverything() {
         DropReference(v.second.section);
     }
     g_views.clear();
-    for (auto& h : g_handles) DropReference(h.second);
+    for (auto& h : g_handles) DropReference(h.second.section);
     g_handles.clear();
 }
 
@@ -145,7 +151,7 @@ HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD prote
     std::lock_guard<std::mutex> g(g_mutex);
     if (auto live = LiveSection(shmName)) {
         SetLastError(ERROR_ALREADY_EXISTS);
-        return NewHandle(live);
+        return NewHandle(live, FILE_MAP_ALL_ACCESS);
     }
     auto s = std::make_shared<Section>();
     s->name = shmName;
@@ -162,7 +168,7 @@ HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD prote
         fchmod(s->fd, mode);  // the umask may have trimmed it
         s->size = static_cast<SIZE_T>(size);
         SetLastError(ERROR_SUCCESS);
-        return NewHandle(s);
+        return NewHandle(s, FILE_MAP_ALL_ACCESS);
     }
     if (errno != EEXIST) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -179,10 +185,10 @@ HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD prote
     }
     s->size = static_cast<SIZE_T>(st.st_size);
     SetLastError(ERROR_ALREADY_EXISTS);
-    return NewHandle(s);
+    return NewHandle(s, FILE_MAP_ALL_ACCESS);
 }
 
-HANDLE WINAPI OpenFileMappingA(DWORD, BOOL, LPCSTR name) {
+HANDLE WINAPI OpenFileMappingA(DWORD access, BOOL, LPCSTR name) {
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -193,7 +199,7 @@ HANDLE WINAPI OpenFileMappingA(DWORD, BOOL, LPCSTR name) {
         return nullptr;
     }
     std::lock_guard<std::mutex> g(g_mutex);
-    if (auto live = LiveSection(shmName)) return NewHandle(live);
+    if (auto live = LiveSection(shmName)) return NewHandle(live, access);
 
     auto s = std::make_shared<Section>();
     s->name = shmName;
@@ -210,7 +216,7 @@ HANDLE WINAPI OpenFileMappingA(DWORD, BOOL, LPCSTR name) {
         return nullptr;
     }
     s->size = static_cast<SIZE_T>(st.st_size);
-    return NewHandle(s);
+    return NewHandle(s, access);
 }
 
 LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
@@ -221,7 +227,7 @@ LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWOR
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    const std::shared_ptr<Section>& s = it->second;
+    const std::shared_ptr<Section>& s = it->second.section;
     if (g_failViews) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -239,6 +245,11 @@ LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWOR
     bool write = (access & FILE_MAP_WRITE) != 0;
     if (!write && (access & (FILE_MAP_READ | FILE_MAP_COPY)) == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    // A handle opened for reading only cannot give a write view, whatever the section allows.
+    if (write && !(it->second.access & FILE_MAP_WRITE)) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
     if (write && IsReadOnly(*s)) {
@@ -285,7 +296,7 @@ BOOL WINAPI CloseHandle(HANDLE object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    std::shared_ptr<Section> s = it->second;
+    std::shared_ptr<Section> s = it->second.section;
     g_handles.erase(it);
     DropReference(s);
     return TRUE;

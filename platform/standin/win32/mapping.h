@@ -5,7 +5,9 @@
 // opens. Names are case-sensitive and may not contain a backslash or a slash. The object goes away
 // when the process that created it drops its last handle and view. A read-only mapping (created
 // with PAGE_READONLY, or made read-only by a test) refuses views with write access, as Windows
-// refuses them on a PAGE_READONLY section; read views are mapped without write permission.
+// refuses them on a PAGE_READONLY section; read views are mapped without write permission. A
+// handle keeps the access it was opened with, and a handle opened without FILE_MAP_WRITE gives no
+// write view either (handles from CreateFileMappingA have all access).
 #pragma once
 #include "base.h"
 
