@@ -14,9 +14,19 @@ FakeHost& Active() {
     return *g_active;
 }
 
+// An editor may reuse the memory it handed out as soon as the module calls it again: a frame
+// image from the next FetchAudio or QueryFrameFlags on (the next FetchFrame replaces it anyway),
+// an audio block from any further callback. Spoiling it then shows a copy made too late.
+void SpoilFrame(FakeHost& host) { std::fill(host.frameBuffer.begin(), host.frameBuffer.end(), 0xEE); }
+void SpoilAudio(FakeHost& host) { std::fill(host.audioBuffer.begin(), host.audioBuffer.end(), 0xEE); }
+
 void* __cdecl FetchFrame(int32_t frame) {
     FakeHost& host = Active();
+    SpoilAudio(host);
     host.calls.push_back({Call::Frame, frame, 0, 0});
+    if (host.timingView && frame >= 0 && static_cast<size_t>(frame) < host.codesOnFetch.size()) {
+        host.timingView[frame] = host.codesOnFetch[static_cast<size_t>(frame)];
+    }
     if (frame == host.nullFrameAt) return nullptr;
     host.frameBuffer = host.FrameImage(frame);
     return host.frameBuffer.data();
@@ -24,6 +34,7 @@ void* __cdecl FetchFrame(int32_t frame) {
 
 void* __cdecl FetchAudio(int32_t start, int32_t length, int32_t* delivered) {
     FakeHost& host = Active();
+    SpoilFrame(host);
     int32_t call = host.audioCalls++;
     int32_t available = std::max(0, std::min(length, host.audioSampleCount - start));
     int32_t count = std::max(0, available - host.shortAudioBy);
@@ -39,24 +50,29 @@ void* __cdecl FetchAudio(int32_t start, int32_t length, int32_t* delivered) {
 
 int32_t __cdecl AbortRequested() {
     FakeHost& host = Active();
+    SpoilAudio(host);
     int32_t call = host.abortCalls++;
     host.calls.push_back({Call::Abort, 0, 0, 0});
     return host.abortAtCall >= 0 && call >= host.abortAtCall ? 1 : 0;
 }
 
 int32_t __cdecl ShowProgress(int32_t current, int32_t total) {
+    SpoilAudio(Active());
     Active().calls.push_back({Call::Progress, current, total, 0});
     return 0;
 }
 
 int32_t __cdecl QueryFrameFlags(int32_t frame) {
     FakeHost& host = Active();
+    SpoilFrame(host);
+    SpoilAudio(host);
     host.calls.push_back({Call::Flags, frame, 0, 0});
     if (frame >= 0 && static_cast<size_t>(frame) < host.frameFlags.size()) return host.frameFlags[frame];
     return 0;
 }
 
 int32_t __cdecl RefreshPreview() {
+    SpoilAudio(Active());  // the image must survive the preview
     Active().calls.push_back({Call::Preview, 0, 0, 0});
     return 0;
 }

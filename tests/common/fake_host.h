@@ -49,6 +49,9 @@ struct FakeHost {
     void PublishTiming(const std::string& codes);
     char* timingView = nullptr;
     std::unique_ptr<PublishedTimingMap> timingMap;
+    // When set, FetchFrame(i) writes byte i of this into the published map before it returns, as
+    // the frame-rate detection filter classifies a frame when the editor renders it.
+    std::string codesOnFetch;
 
     // Scripted behaviour.
     int32_t abortAtCall = -1;      // AbortRequested answers non-zero from its n-th call on (0 = first)

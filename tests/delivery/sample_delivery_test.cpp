@@ -119,8 +119,17 @@ TEST_F(Delivery, CallbacksOfTheInterleavedLoop) {
     for (const auto& c : host.CallsOf(Call::Progress)) EXPECT_EQ(c.b, 6);
     EXPECT_EQ(Indices(Call::Frame), (std::vector<int32_t>{0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(Indices(Call::Flags), (std::vector<int32_t>{0, 1, 3}));
-    EXPECT_EQ(host.CountOf(Call::Preview), 3);
-    EXPECT_EQ(host.CountOf(Call::Abort), 6);
+    // Per frame: abort question, progress, fetch; a kept frame then the preview, its flags and its
+    // audio block.
+    const std::vector<Call> kept = {Call::Abort, Call::Progress, Call::Frame, Call::Preview, Call::Flags, Call::Audio};
+    const std::vector<Call> dropped = {Call::Abort, Call::Progress, Call::Frame};
+    std::vector<Call> expected;
+    for (const auto* frame : {&kept, &kept, &dropped, &kept, &dropped, &dropped}) {
+        expected.insert(expected.end(), frame->begin(), frame->end());
+    }
+    std::vector<Call> order;
+    for (const auto& c : host.calls) order.push_back(c.kind);
+    EXPECT_EQ(order, expected);
 
     std::vector<Event> video = Video();
     ASSERT_EQ(video.size(), 3u);
@@ -136,6 +145,20 @@ TEST_F(Delivery, CallbacksOfTheInterleavedLoop) {
     EXPECT_EQ(asked[2].a, 1);
     EXPECT_EQ(asked[2].b, 1);
     ASSERT_EQ(Audio().size(), 2u);
+}
+
+TEST_F(Delivery, AFramesCodeIsReadOnlyAfterTheHostReturnedTheFrame) {
+    // The filter that publishes the codes writes each one while the editor renders that frame.
+    host.frameCount = 5;
+    host.audioSampleCount = 500;
+    host.PublishTiming(std::string(5, '\0'));
+    host.codesOnFetch = "2D1D1";
+    EXPECT_EQ(Deliver(), S_OK);
+    std::vector<Event> video = Video();
+    ASSERT_EQ(video.size(), 3u);
+    EXPECT_EQ(video[1].time, 416666u);
+    EXPECT_EQ(video[2].time, 416666u + 333333u);
+    EXPECT_TRUE(standin::ShownMessageBoxes().empty());
 }
 
 TEST_F(Delivery, VideoOnlyReportsProgressAndKeyFramesButNoPreview) {
