@@ -111,6 +111,9 @@ TEST(FrameTimeline, WorkedTimeLinesAt30000Over1001) {
     {
         PublishedTimingMap map("22221");
         EXPECT_EQ(Stamps(RunPass(5)), (std::vector<uint64_t>{0, 417082, 834164, 1251246, 1668328}));
+        // The running time is a 64-bit sum: one frame of the longest period already passes 2^32.
+        const uint64_t l = 26843545587500000ull;
+        EXPECT_EQ(Stamps(RunPass(5, 1, 2147483647)), (std::vector<uint64_t>{0, l, 2 * l, 3 * l, 4 * l}));
     }
     PublishedTimingMap map("DD1");
     PassResult r = RunPass(3);

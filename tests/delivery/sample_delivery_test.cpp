@@ -106,6 +106,23 @@ TEST_F(Delivery, AudioBlocksFollowTheFrameGridEvenWhenTheHostDeliversLess) {
     EXPECT_EQ(audio[2].hash, Fnv1a64(host.AudioBytes(666, 324)));
 }
 
+TEST_F(Delivery, TheAudioGridOfALongJobIsFormedIn64Bits) {
+    // A × k passes 2^32 long before the end of any real job (an hour at 48 kHz: A = 172800000).
+    host.frameCount = 4;
+    host.audioSampleCount = 2147483647;
+    host.shortAudioBy = 2147483647;  // the host delivers nothing, so only the grid is seen
+    Publish("1D11");
+    EXPECT_EQ(Deliver(), S_OK);
+    std::vector<fakehost::CallRecord> asked = host.CallsOf(Call::Audio);
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_EQ(asked[0].b, 536870911);
+    EXPECT_EQ(asked[1].a, 536870911);  // frame 2 carries dropped frame 1
+    EXPECT_EQ(asked[1].b, 1610612735 - 536870911);
+    EXPECT_EQ(asked[2].a, 1610612735);
+    EXPECT_EQ(asked[2].b, 2147483647 - 1610612735);
+    EXPECT_TRUE(Audio().empty());
+}
+
 TEST_F(Delivery, CallbacksOfTheInterleavedLoop) {
     // Progress and fetch for every frame, preview and flags only for kept ones; a trailing run of
     // dropped frames writes neither its video nor its audio; an empty audio block is still asked for.
