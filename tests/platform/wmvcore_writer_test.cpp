@@ -12,7 +12,7 @@
 
 namespace {
 
-struct StreamSpec {
+struct StreamSetup {
     LONG width = 64;
     LONG height = 48;
     DWORD videoBitrate = 500000;
@@ -34,7 +34,7 @@ std::vector<BYTE> FetchType(IUnknown* object) {
 WM_MEDIA_TYPE* TypeOf(std::vector<BYTE>& block) { return reinterpret_cast<WM_MEDIA_TYPE*>(block.data()); }
 
 // A profile shaped like the system's: a WMV9 video stream and a WMA stream.
-ComRef<IWMProfile> MakeProfile(const StreamSpec& spec) {
+ComRef<IWMProfile> MakeProfile(const StreamSetup& setup) {
     ComRef<IWMProfileManager> manager;
     EXPECT_EQ(WMCreateProfileManager(manager.Out()), S_OK);
     ComRef<IWMCodecInfo3> info;
@@ -43,29 +43,29 @@ ComRef<IWMProfile> MakeProfile(const StreamSpec& spec) {
     EXPECT_EQ(manager->CreateEmptyProfile(WMT_VER_9_0, profile.Out()), S_OK);
 
     info->SetCodecEnumerationSetting(WMMEDIATYPE_Video, 0, g_wszVBREnabled, WMT_TYPE_BOOL,
-                                     reinterpret_cast<const BYTE*>(&spec.vbr), 4);
+                                     reinterpret_cast<const BYTE*>(&setup.vbr), 4);
     info->SetCodecEnumerationSetting(WMMEDIATYPE_Video, 0, g_wszNumPasses, WMT_TYPE_DWORD,
-                                     reinterpret_cast<const BYTE*>(&spec.passes), 4);
+                                     reinterpret_cast<const BYTE*>(&setup.passes), 4);
     ComRef<IWMStreamConfig> format;
     EXPECT_EQ(info->GetCodecFormat(WMMEDIATYPE_Video, 0, 0, format.Out()), S_OK);
     std::vector<BYTE> vblock = FetchType(format.Get());
     auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(TypeOf(vblock)->pbFormat);
-    vih->rcSource = RECT{0, 0, spec.width, spec.height};
+    vih->rcSource = RECT{0, 0, setup.width, setup.height};
     vih->rcTarget = vih->rcSource;
-    vih->dwBitRate = spec.videoBitrate;
-    vih->bmiHeader.biWidth = spec.width;
-    vih->bmiHeader.biHeight = spec.height;
+    vih->dwBitRate = setup.videoBitrate;
+    vih->bmiHeader.biWidth = setup.width;
+    vih->bmiHeader.biHeight = setup.height;
 
     ComRef<IWMStreamConfig> video;
     EXPECT_EQ(profile->CreateNewStream(WMMEDIATYPE_Video, video.Out()), S_OK);
-    video->SetBitrate(spec.videoBitrate);
-    video->SetBufferWindow(spec.bufferWindow);
+    video->SetBitrate(setup.videoBitrate);
+    video->SetBufferWindow(setup.bufferWindow);
     ComRef<IWMVideoMediaProps> vprops;
     EXPECT_EQ(QueryInterfaceInto(video.Get(), IID_IWMVideoMediaProps, vprops), S_OK);
     EXPECT_EQ(vprops->SetMediaType(TypeOf(vblock)), S_OK);
     ComRef<IWMPropertyVault> vault;
     EXPECT_EQ(QueryInterfaceInto(video.Get(), IID_IWMPropertyVault, vault), S_OK);
-    BOOL vbr = spec.vbr;
+    BOOL vbr = setup.vbr;
     vault->SetProperty(g_wszVBREnabled, WMT_TYPE_BOOL, reinterpret_cast<BYTE*>(&vbr), 4);
     video->SetStreamName(BREVLO_WIDE("Video0"));
     video->SetConnectionName(BREVLO_WIDE("TamselVideo1"));
@@ -127,11 +127,11 @@ struct Job {
     DWORD audio = 0;
 };
 
-Job StartJob(const StreamSpec& spec, bool begin = true) {
+Job StartJob(const StreamSetup& setup, bool begin = true) {
     Job job;
     EXPECT_EQ(WMCreateWriter(nullptr, job.writer.Out()), S_OK);
     {
-        ComRef<IWMProfile> profile = MakeProfile(spec);
+        ComRef<IWMProfile> profile = MakeProfile(setup);
         EXPECT_EQ(job.writer->SetProfile(profile.Get()), S_OK);
     }
     BindInputs(job.writer.Get());
@@ -179,7 +179,7 @@ TEST(WmvcoreWriter, CallsOutOfOrderGetTheDocumentedCodes) {
     ASSERT_EQ(QueryInterfaceInto(writer.Get(), IID_IWMWriterPreprocess, pre), S_OK);
 
     {
-        ComRef<IWMProfile> profile = MakeProfile(StreamSpec());
+        ComRef<IWMProfile> profile = MakeProfile(StreamSetup());
         ASSERT_EQ(writer->SetProfile(profile.Get()), S_OK);
     }
     BindInputs(writer.Get());
@@ -192,7 +192,7 @@ TEST(WmvcoreWriter, CallsOutOfOrderGetTheDocumentedCodes) {
     EXPECT_EQ(writer->BeginWriting(), NS_E_INVALID_REQUEST);
     EXPECT_EQ(writer->SetOutputFilename(BREVLO_WIDE("late.wmv")), NS_E_INVALID_REQUEST);
     {
-        ComRef<IWMProfile> profile = MakeProfile(StreamSpec());
+        ComRef<IWMProfile> profile = MakeProfile(StreamSetup());
         EXPECT_EQ(writer->SetProfile(profile.Get()), NS_E_INVALID_REQUEST);
     }
     EXPECT_EQ(pre->BeginPreprocessingPass(0, 0), NS_E_INVALID_REQUEST);  // no passes configured
@@ -205,7 +205,7 @@ TEST(WmvcoreWriter, CallsOutOfOrderGetTheDocumentedCodes) {
 }
 
 TEST(WmvcoreWriter, InputsAreNumberedByTheWriterAndFoundByName) {
-    Job job = StartJob(StreamSpec(), false);
+    Job job = StartJob(StreamSetup(), false);
     EXPECT_EQ(job.video, 1u);  // not the profile's order
     EXPECT_EQ(job.audio, 0u);
     ComRef<IWMInputMediaProps> props;
@@ -237,24 +237,24 @@ TEST(WmvcoreWriter, InputsAreNumberedByTheWriterAndFoundByName) {
 }
 
 TEST(WmvcoreWriter, SetProfileChecksStreams) {
-    struct Case { StreamSpec spec; HRESULT expected; };
-    StreamSpec big;
+    struct Case { StreamSetup setup; HRESULT expected; };
+    StreamSetup big;
     big.bufferWindow = 100001;
-    StreamSpec edge;
+    StreamSetup edge;
     edge.bufferWindow = 100000;
-    StreamSpec odd;
+    StreamSetup odd;
     odd.width = 66;
-    StreamSpec empty;  // an audio-only job's video stream
+    StreamSetup empty;  // an audio-only job's video stream
     empty.width = 0;
     empty.height = 0;
-    StreamSpec noRate;
+    StreamSetup noRate;
     noRate.videoBitrate = 0;
     for (const Case& c : {Case{big, NS_E_INVALID_STREAM}, Case{edge, S_OK}, Case{odd, NS_E_INVALID_STREAM},
                           Case{empty, S_OK}, Case{noRate, NS_E_INVALIDPROFILE}}) {
         ComRef<IWMWriter> writer;
         ASSERT_EQ(WMCreateWriter(nullptr, writer.Out()), S_OK);
-        ComRef<IWMProfile> profile = MakeProfile(c.spec);
-        EXPECT_EQ(writer->SetProfile(profile.Get()), c.expected) << c.spec.width << " " << c.spec.bufferWindow;
+        ComRef<IWMProfile> profile = MakeProfile(c.setup);
+        EXPECT_EQ(writer->SetProfile(profile.Get()), c.expected) << c.setup.width << " " << c.setup.bufferWindow;
     }
     ComRef<IWMProfileManager> manager;
     ASSERT_EQ(WMCreateProfileManager(manager.Out()), S_OK);
@@ -267,7 +267,7 @@ TEST(WmvcoreWriter, SetProfileChecksStreams) {
 }
 
 TEST(WmvcoreWriter, SamplesAreCheckedAgainstTheirInputs) {
-    Job job = StartJob(StreamSpec());
+    Job job = StartJob(StreamSetup());
     EXPECT_EQ(Write(job.writer.Get(), job.video, 0, kFrame), S_OK);
     EXPECT_EQ(Write(job.writer.Get(), job.video, 1000, kFrame - 1), NS_E_INVALID_DATA);
     EXPECT_EQ(Write(job.writer.Get(), job.audio, 0, 4 * 100), S_OK);
@@ -283,16 +283,16 @@ TEST(WmvcoreWriter, SamplesAreCheckedAgainstTheirInputs) {
 }
 
 TEST(WmvcoreWriter, TwoPassFormatsNeedAPreprocessingPass) {
-    StreamSpec spec;
-    spec.passes = 2;
+    StreamSetup setup;
+    setup.passes = 2;
     {
-        Job job = StartJob(spec);
+        Job job = StartJob(setup);
         EXPECT_EQ(Write(job.writer.Get(), job.video, 0, kFrame), NS_E_INVALID_NUM_PASSES);
         EXPECT_EQ(Write(job.writer.Get(), job.audio, 0, 400), S_OK);  // the audio format is one-pass
         job.writer->EndWriting();
     }
     standin::StartRecording();
-    Job job = StartJob(spec);
+    Job job = StartJob(setup);
     ComRef<IWMWriterPreprocess> pre;
     ASSERT_EQ(QueryInterfaceInto(job.writer.Get(), IID_IWMWriterPreprocess, pre), S_OK);
     DWORD max = 0;
@@ -330,7 +330,7 @@ TEST(WmvcoreWriter, TwoPassFormatsNeedAPreprocessingPass) {
               }() + "\"}");
     // A runtime that allows no preprocessing says so.
     standin::LimitPreprocessingPasses(0);
-    Job limited = StartJob(spec);
+    Job limited = StartJob(setup);
     ComRef<IWMWriterPreprocess> pre2;
     ASSERT_EQ(QueryInterfaceInto(limited.writer.Get(), IID_IWMWriterPreprocess, pre2), S_OK);
     ASSERT_EQ(pre2->GetMaxPreprocessingPasses(limited.video, 0, &max), S_OK);
@@ -339,7 +339,7 @@ TEST(WmvcoreWriter, TwoPassFormatsNeedAPreprocessingPass) {
 }
 
 TEST(WmvcoreWriter, HeaderAttributesAndTheObservedSession) {
-    Job job = StartJob(StreamSpec(), false);
+    Job job = StartJob(StreamSetup(), false);
     ComRef<IWMHeaderInfo3> header;
     ASSERT_EQ(QueryInterfaceInto(job.writer.Get(), IID_IWMHeaderInfo3, header), S_OK);
     DWORD x = 32, y = 27;
@@ -397,7 +397,7 @@ TEST(WmvcoreWriter, HeaderAttributesAndTheObservedSession) {
     EXPECT_EQ(observer.ends, 0);  // removed observers hear nothing more
 
     // A new profile discards the attributes set before.
-    ComRef<IWMProfile> profile = MakeProfile(StreamSpec());
+    ComRef<IWMProfile> profile = MakeProfile(StreamSetup());
     ASSERT_EQ(job.writer->SetProfile(profile.Get()), S_OK);
     WORD count = 9;
     ASSERT_EQ(header->GetAttributeCount(1, &count), S_OK);
@@ -415,7 +415,7 @@ TEST(WmvcoreWriter, ReleasingARunningWriterEndsTheSessionAndLeavesNothing) {
     standin::AddObserver(&observer);
     standin::FailCall("IWMWriter::BeginWriting", 1, E_OUTOFMEMORY);
     {
-        Job job = StartJob(StreamSpec(), false);
+        Job job = StartJob(StreamSetup(), false);
         EXPECT_EQ(job.writer->BeginWriting(), E_OUTOFMEMORY);
         ASSERT_EQ(job.writer->BeginWriting(), S_OK);
         ComRef<INSSBuffer> held;
