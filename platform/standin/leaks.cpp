@@ -1,13 +1,14 @@
 #include "leaks.h"
 
-#include <mutex>
 #include <utility>
+
+#include "spin_lock.h"
 
 namespace standin {
 namespace {
 
 struct Registry {
-    std::mutex lock;
+    SpinLock lock;
     std::vector<std::pair<std::string, LeakProbe>> probes;
     std::vector<std::pair<std::string, std::function<void()>>> resets;
 };
@@ -21,13 +22,13 @@ Registry& TheRegistry() {
 
 void RegisterLeakProbe(const char* name, LeakProbe probe) {
     Registry& r = TheRegistry();
-    std::lock_guard<std::mutex> g(r.lock);
+    SpinGuard g(r.lock);
     r.probes.emplace_back(name, std::move(probe));
 }
 
 std::vector<std::string> CollectLeaks() {
     Registry& r = TheRegistry();
-    std::lock_guard<std::mutex> g(r.lock);
+    SpinGuard g(r.lock);
     std::vector<std::string> out;
     for (auto& p : r.probes) {
         std::string what = p.second();
@@ -38,7 +39,7 @@ std::vector<std::string> CollectLeaks() {
 
 void RegisterReset(const char* name, std::function<void()> reset) {
     Registry& r = TheRegistry();
-    std::lock_guard<std::mutex> g(r.lock);
+    SpinGuard g(r.lock);
     r.resets.emplace_back(name, std::move(reset));
 }
 
@@ -46,7 +47,7 @@ void ResetAll() {
     Registry& r = TheRegistry();
     std::vector<std::function<void()>> resets;
     {
-        std::lock_guard<std::mutex> g(r.lock);
+        SpinGuard g(r.lock);
         for (auto& p : r.resets) resets.push_back(p.second);
     }
     for (auto& f : resets) f();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/standin/spin_lock.h"
 #include "runtime.h"
 
 namespace standin {
@@ -14,30 +15,8 @@ namespace wm {
 
 using WString = std::basic_string<WCHAR>;
 
-// A small lock over an atomic flag: the runtime also builds with toolchains whose C++ library has
-// no std::mutex (mingw's win32 thread model). Critical sections here are a few instructions long.
-class Lock {
-public:
-    void lock() {
-        while (flag_.test_and_set(std::memory_order_acquire)) {
-        }
-    }
-    void unlock() { flag_.clear(std::memory_order_release); }
-
-private:
-    std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
-};
-
-class Guard {
-public:
-    explicit Guard(Lock& l) : l_(l) { l_.lock(); }
-    ~Guard() { l_.unlock(); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-private:
-    Lock& l_;
-};
+using Lock = SpinLock;
+using Guard = SpinGuard;
 
 WString ToWString(const WCHAR* s);
 std::u16string ToU16(const WString& s);
