@@ -147,37 +147,30 @@ HRESULT FakeWriter::WriteSample(DWORD input, QWORD time, DWORD flags, INSSBuffer
     return sample ? S_OK : E_INVALIDARG;
 }
 
-HRESULT FakeWriter::GetMaxPreprocessingPasses(DWORD input, DWORD, DWORD* most) {
+HRESULT FakeWriter::RecordPassCall(const char* call, DWORD input, DWORD count) {
     Event e;
-    e.call = "GetMaxPreprocessingPasses";
+    e.call = call;
     e.input = input;
+    e.count = count;
     events.push_back(e);
     HRESULT code;
-    if (Fails(e.call, &code)) return code;
+    return Fails(e.call, &code) ? code : S_OK;
+}
+
+HRESULT FakeWriter::GetMaxPreprocessingPasses(DWORD input, DWORD, DWORD* most) {
+    HRESULT hr = RecordPassCall("GetMaxPreprocessingPasses", input, 0);
+    if (FAILED(hr)) return hr;
     if (!most) return E_POINTER;
     *most = maxPasses;
     return S_OK;
 }
 
 HRESULT FakeWriter::SetNumPreprocessingPasses(DWORD input, DWORD, DWORD passes) {
-    Event e;
-    e.call = "SetNumPreprocessingPasses";
-    e.input = input;
-    e.count = passes;
-    events.push_back(e);
-    HRESULT code;
-    if (Fails(e.call, &code)) return code;
-    return S_OK;
+    return RecordPassCall("SetNumPreprocessingPasses", input, passes);
 }
 
 HRESULT FakeWriter::BeginPreprocessingPass(DWORD input, DWORD) {
-    Event e;
-    e.call = "BeginPreprocessingPass";
-    e.input = input;
-    events.push_back(e);
-    HRESULT code;
-    if (Fails(e.call, &code)) return code;
-    return S_OK;
+    return RecordPassCall("BeginPreprocessingPass", input, 0);
 }
 
 HRESULT FakeWriter::PreprocessSample(DWORD input, QWORD time, DWORD flags, INSSBuffer* sample) {
@@ -188,13 +181,7 @@ HRESULT FakeWriter::PreprocessSample(DWORD input, QWORD time, DWORD flags, INSSB
 }
 
 HRESULT FakeWriter::EndPreprocessingPass(DWORD input, DWORD) {
-    Event e;
-    e.call = "EndPreprocessingPass";
-    e.input = input;
-    events.push_back(e);
-    HRESULT code;
-    if (Fails(e.call, &code)) return code;
-    return S_OK;
+    return RecordPassCall("EndPreprocessingPass", input, 0);
 }
 
 }  // namespace fakewriter

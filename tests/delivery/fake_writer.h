@@ -73,6 +73,8 @@ public:
 
 private:
     Event SampleEvent(const char* call, DWORD input, QWORD time, DWORD flags, INSSBuffer* sample);
+    // Records a preprocessing call and answers with its armed failure, if any.
+    HRESULT RecordPassCall(const char* call, DWORD input, DWORD count);
     std::map<std::string, std::pair<int, HRESULT>> failures_;
     std::map<std::string, int> calls_;
     long liveBuffers_ = 0;

@@ -548,16 +548,22 @@ struct RegistryProbe {
     }
 } g_registryProbe;
 
+// The store path of `subKey` below an open key or HKEY_CURRENT_USER.
+LONG ResolveSubKey(HKEY key, LPCSTR subKey, std::string& path) {
+    std::string base;
+    LONG rc = ResolveKey(key, base, nullptr);
+    if (rc != ERROR_SUCCESS) return rc;
+    return JoinPath(base, subKey, path);
+}
+
 }  // namespace
 
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     std::lock_guard<std::mutex> lock(g_mutex);
-    std::string base, path;
-    LONG rc = ResolveKey(key, base, nullptr);
-    if (rc != ERROR_SUCCESS) return rc;
-    rc = JoinPath(base, subKey, path);
+    std::string path;
+    LONG rc = ResolveSubKey(key, subKey, path);
     if (rc != ERROR_SUCCESS) return rc;
     Store store = LoadStore();
     if (!store.parsed) return ERROR_BADDB;
@@ -572,10 +578,8 @@ LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM
     if (!result || !subKey) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     std::lock_guard<std::mutex> lock(g_mutex);
-    std::string base, path;
-    LONG rc = ResolveKey(key, base, nullptr);
-    if (rc != ERROR_SUCCESS) return rc;
-    rc = JoinPath(base, subKey, path);
+    std::string path;
+    LONG rc = ResolveSubKey(key, subKey, path);
     if (rc != ERROR_SUCCESS) return rc;
 
     bool created = false;
