@@ -42,6 +42,11 @@ typedef HPALETTE__* HPALETTE;
 #define WM_HSCROLL 0x0114
 #define WM_USER 0x0400
 
+#define GWL_STYLE (-16)
+#define GWL_ID (-12)
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_INVALID_INDEX 1413L
+
 // ---- window styles ----------------------------------------------------------------------------
 #define WS_OVERLAPPED 0x00000000L
 #define WS_TABSTOP 0x00010000L
@@ -212,6 +217,10 @@ typedef _PSHNOTIFY* LPPSHNOTIFY;
 #define PSH_NOAPPLYNOW 0x00000080
 #define PSH_USECALLBACK 0x00000100
 #define PSH_MODELESS 0x00000400
+
+#define PSPCB_ADDREF 0
+#define PSPCB_RELEASE 1
+#define PSPCB_CREATE 2
 
 #define PSCB_INITIALIZED 1
 #define PSCB_PRECREATE 2

@@ -1,0 +1,591 @@
+// The headless dialog engine: windows as records, the messages of the common controls the pages
+// use, and the dialog functions of user32, with the notifications Windows sends:
+//
+// - an edit sends EN_UPDATE then EN_CHANGE to its dialog after every change of its text, also
+//   when the program sets it (WM_SETTEXT, SetDlgItemInt), synchronously and re-entrantly, and
+//   WM_SETTEXT puts the caret and the selection at 0;
+// - a combo box never notifies CB_SETCURSEL; only a user's pick sends CBN_SELCHANGE;
+// - CheckDlgButton sends nothing; a click on an automatic check box toggles it, then BN_CLICKED;
+// - a trackbar answers TBM_SETRANGE (two signed 16-bit halves) and TBM_SETPOS (clamped) silently.
+//
+// Everything runs on the caller's thread, as on the one user-interface thread of the editor.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "../leaks.h"
+#include "../utf8.h"
+#include "../win32/text.h"
+#include "engine.h"
+
+namespace standin {
+namespace ui {
+namespace {
+
+struct EngineState {
+    std::map<uintptr_t, std::unique_ptr<Window>> windows;
+    uintptr_t nextHandle = 0x10000;
+    HWND focus = nullptr;
+};
+
+EngineState& State() {
+    static EngineState state;
+    return state;
+}
+
+bool SameClass(const std::u16string& a, const char* b) {
+    size_t n = std::char_traits<char>::length(b);
+    if (a.size() != n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        char16_t x = a[i], y = static_cast<unsigned char>(b[i]);
+        if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x - u'A' + u'a');
+        if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y - u'A' + u'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+ControlType TypeOfClass(const std::u16string& name) {
+    if (SameClass(name, "Button")) return ControlType::Button;
+    if (SameClass(name, "Edit")) return ControlType::Edit;
+    if (SameClass(name, "Static")) return ControlType::Static;
+    if (SameClass(name, "ComboBox")) return ControlType::ComboBox;
+    if (SameClass(name, TRACKBAR_CLASSA)) return ControlType::Trackbar;
+    return ControlType::Other;
+}
+
+// Text handed over with the ANSI functions is in the ANSI code page, as Windows converts it.
+std::u16string FromAnsi(LPCSTR text) {
+    if (!text) return std::u16string();
+    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (n <= 0) return std::u16string();
+    std::u16string out(static_cast<size_t>(n), u'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, &out[0], n);
+    out.resize(static_cast<size_t>(n - 1));
+    return out;
+}
+
+std::u16string FromParam(LPARAM text, bool wide) {
+    if (!text) return std::u16string();
+    if (wide) return std::u16string(reinterpret_cast<const char16_t*>(text));
+    return FromAnsi(reinterpret_cast<LPCSTR>(text));
+}
+
+// Copies a text into a caller's buffer of `capacity` units (wide) or bytes (ANSI, as UTF-8,
+// cut at a whole character); answers the units or bytes written without the terminator.
+LRESULT CopyOut(const std::u16string& text, WPARAM capacity, LPARAM buffer, bool wide) {
+    if (!buffer || capacity == 0) return 0;
+    if (wide) {
+        size_t n = std::min<size_t>(text.size(), capacity - 1);
+        char16_t* out = reinterpret_cast<char16_t*>(buffer);
+        std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), out);
+        out[n] = u'\0';
+        return static_cast<LRESULT>(n);
+    }
+    std::string bytes = Utf8FromUtf16(text);
+    size_t n = std::min<size_t>(bytes.size(), capacity - 1);
+    while (n > 0 && n < bytes.size() && (static_cast<unsigned char>(bytes[n]) & 0xC0) == 0x80) --n;
+    char* out = reinterpret_cast<char*>(buffer);
+    std::copy(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n), out);
+    out[n] = '\0';
+    return static_cast<LRESULT>(n);
+}
+
+int LowInt(uintptr_t value) { return static_cast<int>(static_cast<uint32_t>(value)); }
+
+void NotifyParent(HWND control, WORD code) {
+    Window* w = Find(control);
+    if (!w) return;
+    Send(w->parent, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(w->id), code), reinterpret_cast<LPARAM>(control), false);
+}
+
+// After a change of an edit's text: EN_UPDATE before it is drawn, EN_CHANGE after.
+void NotifyEditChanged(HWND edit) {
+    Window* w = Find(edit);
+    if (!w || (w->style & ES_MULTILINE)) return;
+    NotifyParent(edit, EN_UPDATE);
+    NotifyParent(edit, EN_CHANGE);
+}
+
+LRESULT SendToEdit(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool wide) {
+    switch (message) {
+        case WM_SETTEXT:
+            w->text = FromParam(lParam, wide);
+            w->caret = w->selectionStart = w->selectionEnd = 0;
+            NotifyEditChanged(w->handle);
+            return TRUE;
+        case EM_GETSEL: {
+            DWORD start = static_cast<DWORD>(w->selectionStart), end = static_cast<DWORD>(w->selectionEnd);
+            if (wParam) *reinterpret_cast<DWORD*>(wParam) = start;
+            if (lParam) *reinterpret_cast<DWORD*>(lParam) = end;
+            return MAKELONG(start, end);
+        }
+        case EM_SETSEL: {
+            int start = LowInt(wParam), end = LowInt(static_cast<uintptr_t>(lParam));
+            size_t n = w->text.size();
+            if (start < 0) {
+                w->selectionStart = w->selectionEnd = w->caret;
+                return 0;
+            }
+            size_t s = std::min<size_t>(static_cast<size_t>(start), n);
+            size_t e = end < 0 ? n : std::min<size_t>(static_cast<size_t>(end), n);
+            w->selectionStart = std::min(s, e);
+            w->selectionEnd = std::max(s, e);
+            w->caret = e;
+            return 0;
+        }
+        default:
+            return -2;  // not an edit message
+    }
+}
+
+LRESULT SendToButton(Window* w, UINT message, WPARAM wParam, LPARAM) {
+    DWORD kind = static_cast<DWORD>(w->style) & BS_TYPEMASK;
+    switch (message) {
+        case BM_GETCHECK:
+            return w->check;
+        case BM_SETCHECK:
+            if (kind == BS_CHECKBOX || kind == BS_AUTOCHECKBOX || kind == BS_3STATE || kind == BS_AUTO3STATE ||
+                kind == BS_RADIOBUTTON || kind == BS_AUTORADIOBUTTON) {
+                UINT state = static_cast<UINT>(wParam);
+                if (state == BST_INDETERMINATE && kind != BS_3STATE && kind != BS_AUTO3STATE) state = BST_CHECKED;
+                w->check = state > BST_INDETERMINATE ? BST_CHECKED : state;
+            }
+            return 0;
+        case BM_CLICK: {
+            if (!w->enabled || kind == BS_GROUPBOX) return 0;
+            HWND handle = w->handle;
+            SetFocusTo(handle);
+            if (!(w = Find(handle))) return 0;
+            if (kind == BS_AUTOCHECKBOX) w->check = w->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+            if (kind == BS_AUTO3STATE) w->check = (w->check + 1) % 3;
+            if (kind == BS_AUTORADIOBUTTON) w->check = BST_CHECKED;
+            NotifyParent(handle, BN_CLICKED);
+            return 0;
+        }
+        default:
+            return -2;
+    }
+}
+
+LRESULT SendToCombo(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool wide) {
+    int count = static_cast<int>(w->entries.size());
+    int index = LowInt(wParam);
+    switch (message) {
+        case CB_ADDSTRING:
+            w->entries.push_back(ComboEntry{FromParam(lParam, wide), 0});
+            return count;
+        case CB_GETCOUNT:
+            return count;
+        case CB_GETCURSEL:
+            return w->selection;
+        case CB_SETCURSEL:
+            if (index < 0 || index >= count) {
+                w->selection = -1;
+                return CB_ERR;
+            }
+            w->selection = index;
+            return index;
+        case CB_RESETCONTENT:
+            w->entries.clear();
+            w->selection = -1;
+            return CB_OKAY;
+        case CB_GETITEMDATA:
+            if (index < 0 || index >= count) return CB_ERR;
+            // 32 bits of data, sign-extended as a 32-bit LRESULT would be.
+            return static_cast<LRESULT>(static_cast<LONG>(w->entries[static_cast<size_t>(index)].data));
+        case CB_SETITEMDATA:
+            if (index < 0 || index >= count) return CB_ERR;
+            w->entries[static_cast<size_t>(index)].data = static_cast<DWORD>(lParam);
+            return TRUE;
+        case CB_GETLBTEXTLEN:
+            if (index < 0 || index >= count) return CB_ERR;
+            return wide ? static_cast<LRESULT>(w->entries[static_cast<size_t>(index)].text.size())
+                        : static_cast<LRESULT>(Utf8FromUtf16(w->entries[static_cast<size_t>(index)].text).size());
+        case CB_GETLBTEXT:
+            if (index < 0 || index >= count) return CB_ERR;
+            return CopyOut(w->entries[static_cast<size_t>(index)].text, static_cast<WPARAM>(-1) >> 1, lParam, wide);
+        case WM_GETTEXT:
+            return CopyOut(w->selection >= 0 ? w->entries[static_cast<size_t>(w->selection)].text : std::u16string(),
+                           wParam, lParam, wide);
+        case WM_GETTEXTLENGTH:
+            return w->selection >= 0 ? static_cast<LRESULT>(w->entries[static_cast<size_t>(w->selection)].text.size()) : 0;
+        default:
+            return -2;
+    }
+}
+
+void ClampPosition(Window* w) {
+    if (w->position < w->rangeMin) w->position = w->rangeMin;
+    if (w->position > w->rangeMax) w->position = w->rangeMax;
+}
+
+LRESULT SendToTrackbar(Window* w, UINT message, WPARAM, LPARAM lParam) {
+    switch (message) {
+        case TBM_GETPOS:
+            return w->position;
+        case TBM_GETRANGEMIN:
+            return w->rangeMin;
+        case TBM_GETRANGEMAX:
+            return w->rangeMax;
+        case TBM_SETPOS:
+            w->position = LowInt(static_cast<uintptr_t>(lParam));
+            ClampPosition(w);
+            return 0;
+        case TBM_SETRANGE:
+            w->rangeMin = static_cast<SHORT>(LOWORD(lParam));
+            w->rangeMax = static_cast<SHORT>(HIWORD(lParam));
+            ClampPosition(w);
+            return 0;
+        case TBM_SETRANGEMIN:
+            w->rangeMin = LowInt(static_cast<uintptr_t>(lParam));
+            ClampPosition(w);
+            return 0;
+        case TBM_SETRANGEMAX:
+            w->rangeMax = LowInt(static_cast<uintptr_t>(lParam));
+            ClampPosition(w);
+            return 0;
+        default:
+            return -2;
+    }
+}
+
+// What a dialog's window procedure does: the dialog procedure first (with DWL_MSGRESULT cleared,
+// as DefDlgProc does), its answer the message's result when it handled it.
+LRESULT SendToDialog(Window* w, UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND handle = w->handle;
+    DLGPROC proc = w->proc;
+    w->dialogLongs[0] = 0;
+    INT_PTR handled = proc ? proc(handle, message, wParam, lParam) : FALSE;
+    if (message == WM_INITDIALOG) return handled;
+    if (!handled) return 0;
+    Window* after = Find(handle);
+    return after ? after->dialogLongs[0] : 0;
+}
+
+LRESULT SendGeneric(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool wide) {
+    switch (message) {
+        case WM_SETTEXT:
+            w->text = FromParam(lParam, wide);
+            return TRUE;
+        case WM_GETTEXT:
+            return CopyOut(w->text, wParam, lParam, wide);
+        case WM_GETTEXTLENGTH:
+            return wide ? static_cast<LRESULT>(w->text.size()) : static_cast<LRESULT>(Utf8FromUtf16(w->text).size());
+        default:
+            return 0;
+    }
+}
+
+struct UiProbe {
+    UiProbe() {
+        RegisterLeakProbe("ui", [] {
+            std::string out;
+            int n = 0;
+            for (const auto& entry : State().windows) {
+                const Window& w = *entry.second;
+                if (w.kind == WindowKind::Control) continue;
+                ++n;
+                static const char* const kinds[] = {"owner", "sheet", "dialog", "control"};
+                out += std::string(out.empty() ? "" : ", ") + kinds[static_cast<int>(w.kind)] + " \"" +
+                       Utf8FromUtf16(w.text) + "\"";
+            }
+            int controls = 0;
+            for (const auto& entry : State().windows) controls += entry.second->kind == WindowKind::Control;
+            std::string result;
+            if (n || controls) {
+                result = std::to_string(n + controls) + " window(s) not destroyed";
+                if (!out.empty()) result += " (" + out + ")";
+            }
+            int pages = LivePageHandles();
+            if (pages) {
+                result += std::string(result.empty() ? "" : "; ") + std::to_string(pages) +
+                          " property sheet page(s) not destroyed";
+            }
+            return result;
+        });
+        RegisterReset("ui", [] {
+            State().windows.clear();
+            State().focus = nullptr;
+        });
+    }
+} g_uiProbe;
+
+}  // namespace
+
+Window* Find(HWND handle) {
+    auto it = State().windows.find(reinterpret_cast<uintptr_t>(handle));
+    return it == State().windows.end() ? nullptr : it->second.get();
+}
+
+HWND NewWindow(WindowKind kind, HWND parent) {
+    EngineState& s = State();
+    auto w = std::make_unique<Window>();
+    w->kind = kind;
+    w->parent = parent;
+    w->handle = reinterpret_cast<HWND>(s.nextHandle);
+    s.nextHandle += 4;
+    HWND handle = w->handle;
+    s.windows.emplace(reinterpret_cast<uintptr_t>(handle), std::move(w));
+    return handle;
+}
+
+void Destroy(HWND handle) {
+    Window* w = Find(handle);
+    if (!w) return;
+    if (w->kind == WindowKind::Dialog) Send(handle, WM_DESTROY, 0, 0, false);
+    if (!(w = Find(handle))) return;
+    std::vector<HWND> children = w->children;
+    for (HWND child : children) Destroy(child);
+    if (State().focus == handle) State().focus = nullptr;
+    if (Window* parent = Find(w->parent)) {
+        auto& siblings = parent->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), handle), siblings.end());
+    }
+    State().windows.erase(reinterpret_cast<uintptr_t>(handle));
+}
+
+HWND CreateDialogFromTemplate(const DialogTemplate& dialog, HWND parent, DLGPROC proc, LPARAM initParam) {
+    HWND handle = NewWindow(WindowKind::Dialog, parent);
+    Window* w = Find(handle);
+    // A page is shown as a child of the sheet: no caption, not disabled, a control parent.
+    w->style = (dialog.style & ~static_cast<DWORD>(WS_DISABLED | WS_CAPTION)) | WS_TABSTOP | DS_CONTROL | DS_3DLOOK;
+    w->exStyle = dialog.exStyle;
+    w->text = dialog.caption;
+    w->x = dialog.x, w->y = dialog.y, w->cx = dialog.cx, w->cy = dialog.cy;
+    w->proc = proc;
+    w->dialogLongs[1] = reinterpret_cast<LONG_PTR>(proc);
+    if (Window* p = Find(parent)) w->sheet = p->kind == WindowKind::Sheet ? parent : p->sheet;
+    HWND firstTabStop = nullptr;
+    for (const DialogItemTemplate& item : dialog.items) {
+        HWND c = NewWindow(WindowKind::Control, handle);
+        Window* control = Find(c);
+        control->id = (item.id == 0xFFFF || item.id == 0xFFFFFFFFu) ? -1 : static_cast<int>(item.id);
+        control->className = item.className;
+        control->type = TypeOfClass(item.className);
+        control->style = item.style;
+        control->exStyle = item.exStyle;
+        control->enabled = !(item.style & WS_DISABLED);
+        control->x = item.x, control->y = item.y, control->cx = item.cx, control->cy = item.cy;
+        if (control->type != ControlType::ComboBox) control->text = item.text;
+        Find(handle)->children.push_back(c);
+        if (!firstTabStop && (item.style & WS_TABSTOP) && control->enabled) firstTabStop = c;
+    }
+    LRESULT focusDefault = Send(handle, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop), initParam, false);
+    if (focusDefault && firstTabStop && Find(firstTabStop) && Find(firstTabStop)->enabled) SetFocusTo(firstTabStop);
+    return Find(handle) ? handle : nullptr;
+}
+
+LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool wide) {
+    Window* w = Find(window);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (w->kind == WindowKind::Dialog) return SendToDialog(w, message, wParam, lParam);
+    if (w->kind == WindowKind::Control) {
+        LRESULT r = -2;
+        switch (w->type) {
+            case ControlType::Edit: r = SendToEdit(w, message, wParam, lParam, wide); break;
+            case ControlType::Button: r = SendToButton(w, message, wParam, lParam); break;
+            case ControlType::ComboBox: r = SendToCombo(w, message, wParam, lParam, wide); break;
+            case ControlType::Trackbar: r = SendToTrackbar(w, message, wParam, lParam); break;
+            default: break;
+        }
+        if (r != -2) return r;
+    }
+    return SendGeneric(w, message, wParam, lParam, wide);
+}
+
+HWND Focus() { return Find(State().focus) ? State().focus : nullptr; }
+
+void SetFocusTo(HWND control) {
+    HWND old = Focus();
+    if (old == control) return;
+    State().focus = control;
+    if (Window* o = Find(old); o && o->type == ControlType::Edit) NotifyParent(old, EN_KILLFOCUS);
+    if (Window* n = Find(control); n && n->type == ControlType::Edit && State().focus == control) {
+        NotifyParent(control, EN_SETFOCUS);
+    }
+}
+
+bool Reachable(HWND control) {
+    Window* w = Find(control);
+    if (!w || w->kind != WindowKind::Control || !w->enabled) return false;
+    Window* dialog = Find(w->parent);
+    if (!dialog || !dialog->enabled) return false;
+    Window* sheet = Find(dialog->sheet);
+    if (!sheet) return true;  // a dialog of its own
+    const SheetState& s = *sheet->sheetState;
+    return !s.ended && s.active >= 0 && s.pages[static_cast<size_t>(s.active)].window == dialog->handle;
+}
+
+}  // namespace ui
+
+int LiveWindows() { return static_cast<int>(ui::State().windows.size()); }
+
+HWND CreateOwnerWindow(const std::u16string& title) {
+    HWND handle = ui::NewWindow(ui::WindowKind::Owner, nullptr);
+    ui::Find(handle)->text = title;
+    return handle;
+}
+
+}  // namespace standin
+
+using standin::ui::Find;
+using standin::ui::Window;
+using standin::ui::WindowKind;
+
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return standin::ui::Send(window, message, wParam, lParam, false);
+}
+
+LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return standin::ui::Send(window, message, wParam, lParam, true);
+}
+
+HWND WINAPI GetDlgItem(HWND dialog, int id) {
+    Window* w = Find(dialog);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    for (HWND child : w->children) {
+        if (Find(child)->id == id) return child;
+    }
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+}
+
+int WINAPI GetDlgCtrlID(HWND control) {
+    Window* w = Find(control);
+    return w && w->kind == WindowKind::Control ? w->id : 0;
+}
+
+LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND control = GetDlgItem(dialog, id);
+    return control ? SendMessageA(control, message, wParam, lParam) : 0;
+}
+
+LRESULT WINAPI SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND control = GetDlgItem(dialog, id);
+    return control ? SendMessageW(control, message, wParam, lParam) : 0;
+}
+
+BOOL WINAPI SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned) {
+    HWND control = GetDlgItem(dialog, id);
+    if (!control) return FALSE;
+    char digits[16];
+    if (isSigned) {
+        std::snprintf(digits, sizeof digits, "%d", static_cast<int>(value));
+    } else {
+        std::snprintf(digits, sizeof digits, "%u", value);
+    }
+    std::u16string text(digits, digits + std::char_traits<char>::length(digits));
+    SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    return TRUE;
+}
+
+// As Windows reads a number back (not Wine's laxer reading): blanks around it are allowed, then
+// digits only; unsigned takes no sign at all, signed one leading minus; the value must fit.
+UINT WINAPI GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned) {
+    if (translated) *translated = FALSE;
+    HWND control = GetDlgItem(dialog, id);
+    if (!control) return 0;
+    std::u16string text = standin::WindowText(control);
+    size_t i = 0, n = text.size();
+    while (i < n && text[i] == u' ') ++i;
+    bool negative = false;
+    if (isSigned && i < n && text[i] == u'-') {
+        negative = true;
+        ++i;
+    }
+    size_t digitsStart = i;
+    uint64_t value = 0;
+    while (i < n && text[i] >= u'0' && text[i] <= u'9') {
+        value = value * 10 + static_cast<uint64_t>(text[i] - u'0');
+        if (value > 0xFFFFFFFFull) return 0;
+        ++i;
+    }
+    if (i == digitsStart) return 0;
+    while (i < n && text[i] == u' ') ++i;
+    if (i != n) return 0;
+    if (isSigned && value > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return 0;
+    if (translated) *translated = TRUE;
+    return negative ? static_cast<UINT>(0u - static_cast<uint32_t>(value)) : static_cast<UINT>(value);
+}
+
+BOOL WINAPI CheckDlgButton(HWND dialog, int id, UINT check) {
+    HWND control = GetDlgItem(dialog, id);
+    if (!control) return FALSE;
+    SendMessageA(control, BM_SETCHECK, check, 0);
+    return TRUE;
+}
+
+UINT WINAPI IsDlgButtonChecked(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    return control ? static_cast<UINT>(SendMessageA(control, BM_GETCHECK, 0, 0)) : 0;
+}
+
+BOOL WINAPI EnableWindow(HWND window, BOOL enable) {
+    Window* w = Find(window);
+    if (!w) return FALSE;
+    BOOL wasDisabled = w->enabled ? FALSE : TRUE;
+    w->enabled = enable != FALSE;
+    if (w->enabled) {
+        w->style &= ~static_cast<DWORD>(WS_DISABLED);
+    } else {
+        w->style |= WS_DISABLED;
+        if (standin::ui::Focus() == window) standin::ui::SetFocusTo(nullptr);
+    }
+    return wasDisabled;
+}
+
+BOOL WINAPI IsWindowEnabled(HWND window) {
+    Window* w = Find(window);
+    return w && w->enabled ? TRUE : FALSE;
+}
+
+BOOL WINAPI IsWindow(HWND window) { return Find(window) ? TRUE : FALSE; }
+
+BOOL WINAPI DestroyWindow(HWND window) {
+    if (!Find(window)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    standin::ui::Destroy(window);
+    return TRUE;
+}
+
+LONG_PTR WINAPI SetWindowLongA(HWND window, int index, LONG_PTR value) {
+    Window* w = Find(window);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (w->kind == WindowKind::Dialog && (index == DWL_MSGRESULT || index == DWL_DLGPROC || index == DWL_USER)) {
+        LONG_PTR old = w->dialogLongs[index / 4];
+        w->dialogLongs[index / 4] = value;
+        if (index == DWL_DLGPROC) w->proc = reinterpret_cast<DLGPROC>(value);
+        SetLastError(0);
+        return old;
+    }
+    SetLastError(ERROR_INVALID_INDEX);
+    return 0;
+}
+
+LONG_PTR WINAPI GetWindowLongA(HWND window, int index) {
+    Window* w = Find(window);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (index == GWL_STYLE) return static_cast<LONG>(w->style);
+    if (index == GWL_ID) return w->id;
+    if (w->kind == WindowKind::Dialog && (index == DWL_MSGRESULT || index == DWL_DLGPROC || index == DWL_USER)) {
+        return w->dialogLongs[index / 4];
+    }
+    SetLastError(ERROR_INVALID_INDEX);
+    return 0;
+}
