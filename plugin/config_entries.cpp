@@ -5,10 +5,16 @@
 #include "plugin/entry_points.h"
 #include "settings/encoder_settings.h"
 #include "settings/settings_registry.h"
+#include "ui/settings_sheet.h"
 
 static_assert(sizeof(EncoderSettings) == kConfigBlobSize, "the configuration blob is the settings record");
 
-int32_t __cdecl Config(HWND, HINSTANCE) { return 1; }
+// Shows the settings sheet. The editor is told nothing of how it went, not even that the settings
+// could not be loaded.
+int32_t __cdecl Config(HWND owner, HINSTANCE module) {
+    ConfigureSettings(owner, module);
+    return 1;
+}
 
 // Answers the blob size; a large enough buffer is filled with the current settings. The editor's
 // size is a capacity, taken as unsigned (0xFFFFFFFF means "no limit"). Its buffer need not be

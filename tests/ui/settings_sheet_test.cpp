@@ -1,0 +1,424 @@
+// The settings sheet as a user meets it: the driver picks, types, clicks and drags on the pages,
+// and what OK stored is read back from the registry.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/standin/ui/driver.h"
+#include "platform/standin/ui/templates.h"
+#include "platform/standin/wmvcore/runtime.h"
+#include "plugin/entry_points.h"
+#include "settings/settings_registry.h"
+#include "ui/resources/resource.h"
+#include "ui/settings_sheet.h"
+
+#define AT(field) offsetof(EncoderSettings, field)
+
+namespace {
+
+using standin::ReadControl;
+using Entries = std::vector<std::pair<std::u16string, DWORD>>;
+
+EncoderSettings Loaded() {
+    EncoderSettings s;
+    std::memset(&s, 0, sizeof s);
+    EXPECT_EQ(LoadSettings(&s), S_OK);
+    return s;
+}
+
+// Stores the loaded record with a change, and returns what was stored.
+EncoderSettings StoreWith(const std::function<void(EncoderSettings&)>& change) {
+    EncoderSettings s = Loaded();
+    change(s);
+    EXPECT_TRUE(WriteSettingsToRegistry(&s));
+    return s;
+}
+
+uint32_t FieldAt(const EncoderSettings& s, size_t offset) {
+    uint32_t v;
+    std::memcpy(&v, reinterpret_cast<const unsigned char*>(&s) + offset, sizeof v);
+    return v;
+}
+
+void ExpectSameStore(const EncoderSettings& actual, const EncoderSettings& expected) {
+    for (const SettingsRegistryRow& row : SettingsRegistryTable) {
+        EXPECT_EQ(FieldAt(actual, row.FieldOffset), FieldAt(expected, row.FieldOffset)) << row.ValueName;
+    }
+}
+
+// Runs Config as the editor does, `user` acting on the sheet; false when no sheet came up.
+bool RunConfig(const std::function<void(HWND)>& user) {
+    bool shown = false;
+    HWND owner = standin::CreateOwnerWindow(u"editor");
+    standin::SetSheetDriver([&](HWND sheet) {
+        shown = true;
+        EXPECT_FALSE(IsWindowEnabled(owner)) << "the sheet is modal over the editor";
+        user(sheet);
+    });
+    EXPECT_EQ(Config(owner, standin::ModuleInstanceOf(reinterpret_cast<const void*>(&ConfigureSettings))), 1);
+    standin::SetSheetDriver(nullptr);
+    DestroyWindow(owner);
+    return shown;
+}
+
+// A control of a page, the page shown first.
+HWND Control(HWND sheet, int tab, int id) {
+    standin::SelectSheetTab(sheet, tab);
+    return GetDlgItem(standin::SheetPage(sheet, tab), id);
+}
+
+Entries EntriesOf(HWND combo) {
+    Entries out;
+    for (const standin::ComboEntry& e : ReadControl(combo).entries) out.emplace_back(e.text, e.data);
+    return out;
+}
+
+// What the format combo lists for a codec: VBR off with 1 pass, VBR on with 1 pass, then with 2.
+Entries FormatEntries(const standin::CatalogueCodec& codec) {
+    Entries out;
+    for (DWORD group = 0; group < 3; ++group) {
+        const DWORD vbr = group ? 1 : 0, passes = group == 2 ? 2 : 1;
+        if (vbr && codec.rejectsVbrSetting) continue;
+        const auto& list = codec.lists[vbr][passes - 1];
+        for (DWORD j = 0; j < list.size(); ++j) out.emplace_back(list[j].description, vbr << 31 | passes << 16 | j);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(SettingsSheet, OnlyOkStoresAndItStoresTheLoadedRecord) {
+    const EncoderSettings defaults = Loaded();
+    const std::function<void(HWND)> ends[] = {[](HWND s) { standin::PressSheetCancel(s); },
+                                              [](HWND s) { standin::PressSheetCloseBox(s); }, [](HWND) {}};
+    for (const auto& end : ends) {
+        ASSERT_TRUE(RunConfig([&](HWND sheet) {
+            standin::PickComboEntry(Control(sheet, 0, IDC_MODE), 0);
+            standin::TypeText(Control(sheet, 0, IDC_BITRATE), u"5");
+            standin::PickComboEntry(Control(sheet, 1, IDC_AUDIO_FORMAT), 2);
+            end(sheet);
+        }));
+        EncoderSettings stored{};
+        EXPECT_FALSE(ReadSettingsFromRegistry(&stored)) << "nothing stored";
+    }
+    ASSERT_TRUE(RunConfig([](HWND sheet) {
+        EXPECT_EQ(standin::SheetCaption(sheet), u"Microsoft Windows Media Video 9 Properties Properties");
+        ASSERT_EQ(standin::SheetTabCount(sheet), 2);
+        EXPECT_EQ(standin::SheetTabText(sheet, 0), u"Video");
+        EXPECT_EQ(standin::SheetTabText(sheet, 1), u"Audio");
+        const standin::ControlState format = ReadControl(Control(sheet, 1, IDC_AUDIO_FORMAT));
+        EXPECT_EQ(format.entries.at(format.selection).data, 0x00010000u) << "first format, CBR, 1 pass";
+        standin::PressSheetOk(sheet);
+    }));
+    EncoderSettings stored{};
+    ASSERT_TRUE(ReadSettingsFromRegistry(&stored));
+    ExpectSameStore(stored, defaults);
+}
+
+// Nothing the pages show at their start may store anything, even values their edits refuse.
+TEST(SettingsSheet, FieldsAtTheirLimitsAreShownAsStoredAndComeBackUnchanged) {
+    for (int32_t resize : {0, 1}) {
+        const EncoderSettings limits = StoreWith([&](EncoderSettings& s) {
+            for (const SettingsRegistryRow& row : SettingsRegistryTable) {
+                std::memcpy(reinterpret_cast<unsigned char*>(&s) + row.FieldOffset, &row.Maximum, 4);
+            }
+            s.EnableResizeTo = resize;
+        });
+        RunConfig([&](HWND sheet) {
+            for (int id : {IDC_KEY_FRAME_INTERVAL, IDC_ASPECT_WIDTH, IDC_ASPECT_HEIGHT}) {
+                const standin::ControlState edit = ReadControl(Control(sheet, 0, id));
+                EXPECT_EQ(edit.text, u"4294967295");
+                EXPECT_EQ(edit.enabled, id == IDC_KEY_FRAME_INTERVAL || resize);
+            }
+            // A keystroke that spoils the number brings back the stored value, and it stays.
+            HWND interval = Control(sheet, 0, IDC_KEY_FRAME_INTERVAL);
+            standin::MoveCaretToEnd(interval);
+            standin::TypeText(interval, u"1");
+            EXPECT_EQ(ReadControl(interval).text, u"4294967295");
+            EXPECT_EQ(ReadControl(Control(sheet, 1, IDC_BUFFER_SIZE)).text, u"4294967295");
+            standin::PressSheetOk(sheet);
+        });
+        ExpectSameStore(Loaded(), limits);
+    }
+}
+
+// The stored level (2, "HL") is shown wherever the list has it, and kept until a level is picked.
+TEST(SettingsSheet, ModeAndComplexityDecideTheRateControlsAndTheLevelList) {
+    StoreWith([](EncoderSettings& s) {
+        s.CompressionMode = 0;
+        s.DecoderComplexity = 1;
+        s.DecoderLevel = 2;
+    });
+    const std::vector<std::u16string> two = {u"LL - Low Level", u"ML - Medium Level"};
+    const std::vector<std::u16string> three = {u"LL - Low Level", u"ML - Medium Level", u"HL - High Level"};
+    const std::vector<std::u16string> none = {u"Not Available"};
+    const int controls[] = {IDC_BITRATE, IDC_BUFFER_SIZE, IDC_PEAK_BITRATE, IDC_PEAK_BUFFER, IDC_QUALITY,
+                            IDC_DECODER_LEVEL};
+    const char* const enabledByMode[] = {"110011", "110011", "000010", "100000", "101101"};
+    for (bool pickLevel : {false, true}) {
+        RunConfig([&](HWND sheet) {
+            HWND level = Control(sheet, 0, IDC_DECODER_LEVEL);
+            for (int complexity : {0, 2, 1}) {
+                for (int mode : {2, 3, 4, 1, 0}) {
+                    SCOPED_TRACE("mode " + std::to_string(mode) + ", complexity " + std::to_string(complexity));
+                    standin::PickComboEntry(Control(sheet, 0, IDC_COMPLEXITY), complexity);
+                    standin::PickComboEntry(Control(sheet, 0, IDC_MODE), mode);
+                    for (int i = 0; i < 6; ++i) {
+                        EXPECT_EQ(ReadControl(Control(sheet, 0, controls[i])).enabled, enabledByMode[mode][i] == '1');
+                    }
+                    std::vector<std::u16string> levels;
+                    for (const auto& e : EntriesOf(level)) levels.push_back(e.first);
+                    const bool hasStoredLevel = mode < 2 && complexity == 1;
+                    EXPECT_EQ(levels, mode > 1 || complexity == 2 ? none : complexity == 0 ? two : three);
+                    EXPECT_EQ(ReadControl(level).selection, hasStoredLevel ? 2 : 0);
+                    EXPECT_EQ(ReadControl(Control(sheet, 0, IDC_BITRATE)).text, u"300000") << "disabling clears nothing";
+                }
+            }
+            if (pickLevel) standin::PickComboEntry(level, 1);
+            standin::PressSheetOk(sheet);
+        });
+        const EncoderSettings stored = Loaded();
+        EXPECT_EQ(stored.CompressionMode, 0);
+        EXPECT_EQ(stored.DecoderComplexity, 1);
+        EXPECT_EQ(stored.DecoderLevel, pickLevel ? 1u : 2u);
+    }
+}
+
+TEST(SettingsSheet, EditsTakeANumberInRangeAndPutBackAnythingElseAtOnce) {
+    // Keys: \1 selects all, \2 goes to the start, \3 to the end, \b deletes back; the rest is typed.
+    struct Case {
+        int tab, id;
+        size_t offset;
+        const char16_t* keys;
+        uint32_t field;  // which the edit shows in the end
+    };
+    const Case cases[] = {
+        {0, IDC_QUALITY, AT(Quality), u"\3" u"0", 80},
+        {0, IDC_BITRATE, AT(Bitrate), u"\1\b", 300000},
+        {0, IDC_KEY_FRAME_INTERVAL, AT(KeyFrameInterval), u"\1" u"2147483647", 2147483647},
+        {0, IDC_KEY_FRAME_INTERVAL, AT(KeyFrameInterval), u"\1" u"2147483648", 214748364},
+        {0, IDC_ASPECT_WIDTH, AT(ResizeToW), u"\1" u"2147483647", 2147483647},
+        {0, IDC_ASPECT_HEIGHT, AT(ResizeToH), u"\1" u"2147483648", 214748364},
+        {0, IDC_BITRATE, AT(Bitrate), u"\1" u"4294967295", 4294967295u},
+        {0, IDC_BUFFER_SIZE, AT(BufferWindow), u"\1" u"4294967296", 429496729},
+        {0, IDC_PEAK_BITRATE, AT(PeakBitrate), u"\1" u"4294967295", 4294967295u},
+        {0, IDC_PEAK_BUFFER, AT(PeakBuffer), u"\1" u"4294967296", 429496729},
+        {1, IDC_BUFFER_SIZE, AT(AudioBufferWindow), u"\1" u"4294967295", 4294967295u},
+        {1, IDC_BUFFER_SIZE, AT(AudioBufferWindow), u"\1" u"4294967296", 429496729},
+        {0, IDC_BITRATE, AT(Bitrate), u"\1" u"5\2-", 5},
+        {0, IDC_KEY_FRAME_INTERVAL, AT(KeyFrameInterval), u"\1" u"5\2+", 5},
+        {1, IDC_BUFFER_SIZE, AT(AudioBufferWindow), u"\1" u"1a", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(&c - cases));
+        StoreWith([&](EncoderSettings& s) {
+            s.CompressionMode = c.id == IDC_PEAK_BITRATE || c.id == IDC_PEAK_BUFFER ? 4 : 0;
+            s.EnableResizeTo = 1;
+        });
+        RunConfig([&](HWND sheet) {
+            HWND edit = Control(sheet, c.tab, c.id);
+            for (const char16_t* k = c.keys; *k; ++k) {
+                if (*k == u'\1') standin::SelectAllText(edit);
+                else if (*k == u'\2') SendMessageW(edit, EM_SETSEL, 0, 0);
+                else if (*k == u'\3') standin::MoveCaretToEnd(edit);
+                else if (*k == u'\b') standin::PressBackspace(edit);
+                else EXPECT_TRUE(standin::TypeText(edit, std::u16string(1, *k)));
+            }
+            const std::string shown = std::to_string(c.field);
+            EXPECT_EQ(ReadControl(edit).text, std::u16string(shown.begin(), shown.end()));
+            standin::PressSheetOk(sheet);
+        });
+        EXPECT_EQ(FieldAt(Loaded(), c.offset), c.field);
+    }
+}
+
+TEST(SettingsSheet, TheAspectBoxSwitchesTheTermsOffAndOnAndKeepsThem) {
+    StoreWith([](EncoderSettings& s) {
+        s.EnableResizeTo = 1;
+        s.ResizeToW = 16;
+        s.ResizeToH = 9;
+    });
+    for (int32_t after : {0, 1}) {
+        RunConfig([&](HWND sheet) {
+            standin::ClickButton(Control(sheet, 0, IDC_ASPECT_ENABLE));
+            EXPECT_EQ(ReadControl(Control(sheet, 0, IDC_ASPECT_ENABLE)).checked, static_cast<UINT>(after));
+            for (int id : {IDC_ASPECT_WIDTH, IDC_ASPECT_HEIGHT}) {
+                const standin::ControlState edit = ReadControl(Control(sheet, 0, id));
+                EXPECT_EQ(edit.enabled, after == 1);
+                EXPECT_EQ(edit.text, id == IDC_ASPECT_WIDTH ? u"16" : u"9");
+            }
+            standin::PressSheetOk(sheet);
+        });
+        const EncoderSettings stored = Loaded();
+        EXPECT_EQ(stored.EnableResizeTo, after);
+        EXPECT_EQ(stored.ResizeToW, 16u);
+        EXPECT_EQ(stored.ResizeToH, 9u);
+    }
+}
+
+TEST(SettingsSheet, TheSliderSpansTheCodecsRangeAndStoresOnlyWhereTheMouseLetsGo) {
+    struct Case {
+        uint32_t maximum;
+        bool withoutMaximum;
+        int rangeMax, position;
+    };
+    // The range travels in 16 bits; without the codec's maximum the slider stays as created.
+    const Case cases[] = {{4, false, 4, 2}, {0x10003, false, 3, 2}, {4, true, 100, 0}};
+    for (const Case& c : cases) {
+        standin::Catalogue catalogue = standin::Version9Catalogue();
+        catalogue.video.at(0).complexityMax = c.maximum;
+        standin::InstallCatalogue(catalogue);
+        StoreWith([](EncoderSettings& s) { s.Performance = 2; });
+        for (bool drag : {false, true}) {
+            if (c.withoutMaximum) standin::FailCall("IWMCodecInfo3::GetCodecProp", 1, NS_E_UNSUPPORTED_PROPERTY);
+            RunConfig([&](HWND sheet) {
+                HWND slider = Control(sheet, 0, IDC_PERFORMANCE);
+                const standin::ControlState state = ReadControl(slider);
+                EXPECT_EQ(state.rangeMin, 0);
+                EXPECT_EQ(state.rangeMax, c.rangeMax);
+                if (!drag) {
+                    EXPECT_EQ(state.position, c.position);
+                }
+                drag ? standin::DragSlider(slider, 1) : standin::KeySlider(slider, 1);
+                standin::PressSheetOk(sheet);
+            });
+            EXPECT_EQ(Loaded().Performance, drag ? 1 : 2);
+        }
+    }
+}
+
+TEST(SettingsSheet, TheFormatListHoldsThreeGroupsAndACodecChangeKeepsTheStoredFormat) {
+    const standin::Catalogue catalogue = standin::Version9Catalogue();
+    EncoderSettings s = StoreWith([](EncoderSettings& s) {
+        s.AudioCodec = 0;
+        s.AudioFormat = 3;
+        s.AudioVBREnable = 1;
+        s.AudioNumberOfPasses = 2;
+    });
+    RunConfig([&](HWND sheet) {
+        HWND codecs = Control(sheet, 1, IDC_AUDIO_CODEC), formats = Control(sheet, 1, IDC_AUDIO_FORMAT);
+        Entries expected;
+        for (DWORD i = 0; i < catalogue.audio.size(); ++i) expected.emplace_back(catalogue.audio[i].name, i);
+        EXPECT_EQ(EntriesOf(codecs), expected);
+        EXPECT_EQ(EntriesOf(formats), FormatEntries(catalogue.audio[0]));
+        EXPECT_EQ(EntriesOf(formats).at(ReadControl(formats).selection).second, 0x80020003u);
+        // Professional lists fewer 2-pass VBR formats; Voice knows no VBR and lists its CBR ones.
+        for (int codec : {1, 3}) {
+            standin::PickComboEntry(codecs, codec);
+            EXPECT_EQ(EntriesOf(formats), FormatEntries(catalogue.audio[codec]));
+            EXPECT_EQ(ReadControl(formats).selection, 0);
+        }
+        standin::PressSheetOk(sheet);
+    });
+    s.AudioCodec = 3;
+    ExpectSameStore(Loaded(), s);
+
+    RunConfig([&](HWND sheet) {
+        standin::PickComboEntry(Control(sheet, 1, IDC_AUDIO_CODEC), 0);
+        HWND formats = Control(sheet, 1, IDC_AUDIO_FORMAT);
+        EXPECT_EQ(EntriesOf(formats).at(ReadControl(formats).selection).second, 0x80020003u);
+        standin::PickComboEntry(formats, static_cast<int>(catalogue.audio[0].lists[0][0].size()));
+        standin::PickComboText(Control(sheet, 1, IDC_LANGUAGE), u"German (Germany) [de]");
+        standin::PressSheetOk(sheet);
+    });
+    s.AudioLanguage = 0x0407;
+    s.AudioCodec = 0;
+    s.AudioFormat = 0;
+    s.AudioNumberOfPasses = 1;
+    ExpectSameStore(Loaded(), s);
+}
+
+TEST(SettingsSheet, LongCodecNamesAreLeftOutAndFormatDescriptionsListedWhole) {
+    standin::Catalogue catalogue = standin::Version9Catalogue();
+    auto named = [](size_t units) { return (u"Windows Media Audio 9 " + std::u16string(units, u'x')).substr(0, units); };
+    standin::CatalogueCodec codec = catalogue.audio[0];
+    auto& list = codec.lists[0][0];
+    // Lengths as the runtime reports them count the terminator: 126 fits the fixed buffer, 127 not.
+    const size_t lengths[] = {125, 126, 127, 400};
+    list.resize(4, list[0]);
+    for (size_t i = 0; i < 4; ++i) list[i].description = std::u16string(lengths[i], static_cast<char16_t>(u'a' + i));
+    std::vector<standin::CatalogueCodec> audio(4, codec);
+    for (size_t i = 0; i < 4; ++i) audio[i].name = named(lengths[i]);
+    audio.push_back(catalogue.audio[1]);
+    catalogue.audio = audio;
+    standin::InstallCatalogue(catalogue);
+    StoreWith([](EncoderSettings& s) { s.AudioCodec = 0; });
+    RunConfig([&](HWND sheet) {
+        EXPECT_EQ(EntriesOf(Control(sheet, 1, IDC_AUDIO_CODEC)), (Entries{{named(125), 0}, {audio[4].name, 4}}));
+        EXPECT_EQ(EntriesOf(Control(sheet, 1, IDC_AUDIO_FORMAT)), FormatEntries(codec));
+        standin::PressSheetOk(sheet);
+    });
+}
+
+// What a page cannot show, or never shows, is stored again as it was loaded.
+TEST(SettingsSheet, FieldsThePagesCannotShowSurviveOk) {
+    struct Case {
+        const char* what;
+        bool mlang;
+        std::function<void(HWND)> user;
+    };
+    const Case cases[] = {
+        {"a language MLang does not list, a repeated one", true,
+         [](HWND sheet) {
+             const standin::ControlState video = ReadControl(Control(sheet, 0, IDC_LANGUAGE));
+             EXPECT_EQ(video.selection, -1);
+             EXPECT_EQ(video.entries.size(), standin::LocaleTableSize() - 1) << "the repeated LCID once";
+             EXPECT_EQ(ReadControl(Control(sheet, 1, IDC_LANGUAGE)).text, u"English (United States) [en-us]");
+         }},
+        {"no MLang", false,
+         [](HWND sheet) {
+             for (int tab : {0, 1}) EXPECT_TRUE(EntriesOf(Control(sheet, tab, IDC_LANGUAGE)).empty());
+         }},
+        {"no media runtime", true,
+         [](HWND sheet) {
+             // The factory fails for the codec list, the catalogue query for the format list.
+             standin::FailCall("WMCreateProfileManager", 1, REGDB_E_CLASSNOTREG);
+             standin::FailCall("IWMProfileManager::QueryInterface", 1, E_NOINTERFACE);
+             EXPECT_TRUE(EntriesOf(Control(sheet, 1, IDC_AUDIO_CODEC)).empty());
+             EXPECT_TRUE(EntriesOf(Control(sheet, 1, IDC_AUDIO_FORMAT)).empty());
+         }},
+        {"the Audio page never shown", true, [](HWND) {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const EncoderSettings s = StoreWith([](EncoderSettings& s) {
+            s.VideoLanguage = 0x1234;
+            s.AudioLanguage = 0x0409;
+            s.AudioCodec = 2;
+            s.AudioFormat = 1;
+            s.AudioVBREnable = 1;
+            s.AudioBufferWindow = 3000;
+        });
+        standin::SetMultiLanguageRegistered(c.mlang);
+        RunConfig([&](HWND sheet) {
+            c.user(sheet);
+            standin::PressSheetOk(sheet);
+        });
+        standin::SetMultiLanguageRegistered(true);
+        ExpectSameStore(Loaded(), s);
+    }
+}
+
+TEST(SettingsSheet, NoSheetAndNothingStoredWhenAPageOrTheSettingsCannotBeHad) {
+    const std::function<void()> spoilers[] = {
+        [] { standin::FailNthPageCreation(1); },
+        [] { standin::FailNthPageCreation(2); },
+        [] {
+            standin::Catalogue noVideo = standin::Version9Catalogue();
+            noVideo.video.clear();
+            standin::InstallCatalogue(noVideo);
+        },
+    };
+    for (const auto& spoil : spoilers) {
+        spoil();
+        EXPECT_FALSE(RunConfig([](HWND sheet) { standin::PressSheetOk(sheet); }));
+        EncoderSettings stored{};
+        EXPECT_FALSE(ReadSettingsFromRegistry(&stored));
+        EXPECT_EQ(standin::LivePageHandles(), 0);
+    }
+}
