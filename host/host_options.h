@@ -9,6 +9,13 @@
 #include "host/clip_source.h"
 #include "plugin/host_job.h"
 
+// One user action of the config command, in command-line order: tab, pick, type, check, slide,
+// key-slide, ok, cancel.
+struct ConfigAction {
+    std::string verb;
+    std::string argument;
+};
+
 struct HostOptions {
     std::string module;
     std::string command;
@@ -26,6 +33,7 @@ struct HostOptions {
     int32_t keyEvery = 300;
     std::string record;
     int32_t abortAt = -1;  // AbortRequested answers 1 once a frame at or past this was fetched
+    std::vector<ConfigAction> configActions;
 };
 
 // Prints the message and a pointer to --help; returns the exit status of a usage error (2).
@@ -33,6 +41,10 @@ int UsageError(const std::string& message);
 
 // The synthetic clip, or the decoded --input clip.
 std::unique_ptr<ClipSource> OpenSource(const HostOptions& options, std::string& error);
+
+struct LoadedModule;
+// The config command: Config with the host's window, the sheet acted on as the options say.
+int ConfigCommand(const LoadedModule& module, const HostOptions& options);
 
 // The export command: the job record, the editor's callbacks and the timing map.
 int Export(const OutputPluginTable& table, const HostOptions& options);

@@ -28,6 +28,8 @@ const char kUsage[] =
     "Commands:\n"
     "  table                      print the plug-in table: name, information line, filter pairs\n"
     "  export -o FILE [OPTIONS]   export a clip through the module's Output entry\n"
+    "  config [ACTIONS]           Config: show the settings sheet, act on it as a user, print the\n"
+    "                             stored settings afterwards\n"
     "  config-blob save FILE      ConfigGet into FILE (the blob the editor keeps in a project)\n"
     "  config-blob load FILE      ConfigSet with the bytes of FILE\n"
     "  raw-frames -o FILE [SOURCE OPTIONS]\n"
@@ -69,6 +71,20 @@ const char kUsage[] =
     "  --abort-at FRAME           ask the module to stop (AbortRequested answers 1) once it has\n"
     "                             fetched frame FRAME or a later one, in any pass: a Ctrl-C at a\n"
     "                             known frame\n"
+    "\n"
+    "Config actions, done in order on the sheet (a control is named by its id or by its label,\n"
+    "e.g. 1021 or \"Bit rate\"; only the controls of the page shown can be reached):\n"
+    "  --tab Video|Audio          select that tab\n"
+    "  --pick ID=TEXT, --pick ID=#N\n"
+    "                             pick the combo entry with that text, or entry N (from 0)\n"
+    "  --type ID=TEXT             select the edit's text and type TEXT over it, key by key (an\n"
+    "                             empty TEXT deletes it); the page checks every keystroke\n"
+    "  --check ID                 click the check box\n"
+    "  --slide ID=POS             drag the slider to POS and release it\n"
+    "  --key-slide ID=POS         move the slider to POS with the arrow keys\n"
+    "  --ok, --cancel             press OK or Cancel (last; neither: Cancel after the actions)\n"
+    "Both pages are printed when shown and again before the sheet closes. Exit status 0, 1 when an\n"
+    "action could not be done (the sheet is then cancelled), 3 when something is left over.\n"
     "\n"
     "The export shows a progress bar on standard error when it is a terminal; Ctrl-C asks the\n"
     "module to stop (the file then holds what was written). Exit status: 0 when Output returned 1,\n"
@@ -161,6 +177,12 @@ int ParseArguments(int argc, char** argv, HostOptions& options) {
             options.abortAt = static_cast<int32_t>(x);
         } else if (a == "--record") {
             if (!value(options.record)) return UsageError("--record needs a file");
+        } else if (a == "--tab" || a == "--pick" || a == "--type" || a == "--check" || a == "--slide" ||
+                   a == "--key-slide") {
+            if (!value(v)) return UsageError(a + " needs an argument");
+            options.configActions.push_back(ConfigAction{a.substr(2), v});
+        } else if (a == "--ok" || a == "--cancel") {
+            options.configActions.push_back(ConfigAction{a.substr(2), std::string()});
         } else if (a.size() > 1 && a[0] == '-') {
             return UsageError("unknown option " + a);
         } else if (options.command.empty()) {
@@ -170,6 +192,15 @@ int ParseArguments(int argc, char** argv, HostOptions& options) {
         }
     }
     if (options.command.empty()) return UsageError("no command given");
+    if (!options.configActions.empty() && options.command != "config") {
+        return UsageError("--tab, --pick, --type, --check, --slide, --key-slide, --ok and --cancel belong to config");
+    }
+    for (size_t i = 0; i < options.configActions.size(); ++i) {
+        const std::string& verb = options.configActions[i].verb;
+        if ((verb == "ok" || verb == "cancel") && i + 1 != options.configActions.size()) {
+            return UsageError("--" + verb + " ends the sheet: it comes last");
+        }
+    }
     if (!options.synthetic.video && !options.synthetic.audio) return UsageError("--no-video and --no-audio leave nothing to export");
     int timingChoices = options.timingGiven + !options.timingFile.empty() + options.noTiming;
     if (timingChoices > 1) return UsageError("--timing, --timing-file and --no-timing exclude each other");
@@ -311,7 +342,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.command == "raw-frames") return RawFrames(options);
-    if (options.command != "table" && options.command != "export" && options.command != "config-blob") {
+    if (options.command != "table" && options.command != "export" && options.command != "config-blob" &&
+        options.command != "config") {
         return UsageError("unknown command " + options.command);
     }
     LoadedModule module;
@@ -325,6 +357,8 @@ int main(int argc, char** argv) {
         rc = PrintTable(*module.table);
     } else if (options.command == "export") {
         rc = Export(*module.table, options);
+    } else if (options.command == "config") {
+        rc = ConfigCommand(module, options);
     } else {
         rc = ConfigBlob(*module.table, options);
     }

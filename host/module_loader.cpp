@@ -43,6 +43,14 @@ bool LoadPluginModule(const std::string& path, LoadedModule& module, std::string
     }
     module.handle = handle;
     module.table = table;
+#if defined(_WIN32)
+    module.instance = handle;
+#else
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(getTable), &info) && info.dli_fbase) {
+        module.instance = static_cast<HINSTANCE>(info.dli_fbase);
+    }
+#endif
     return true;
 }
 

@@ -8,6 +8,7 @@
 struct LoadedModule {
     void* handle = nullptr;              // dlopen handle or HMODULE
     const OutputPluginTable* table = nullptr;
+    HINSTANCE instance = nullptr;        // what the editor passes to Config: the module's base
 };
 
 // On failure returns false with the reason in `error`; nothing stays loaded then.
