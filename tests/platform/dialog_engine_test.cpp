@@ -261,12 +261,16 @@ TEST(DialogEngine, RefusesWhatItCannotShowAndCountsWhatIsLeft) {
     header.dwSize = PROPSHEETHEADERA_V2_SIZE;
     header.phpage = &first;
     EXPECT_EQ(PropertySheetA(&header), -1);
+    EXPECT_EQ(standin::LivePageHandles(), 1) << "a header refused as such leaves the pages alone";
     header.nPages = 1;
     standin::FailNextPropertySheet();
     EXPECT_EQ(PropertySheetA(&header), -1);
-    EXPECT_EQ(standin::LivePageHandles(), 1);
-    EXPECT_TRUE(DestroyPropertySheetPage(first));
+    EXPECT_EQ(standin::LivePageHandles(), 0) << "the sheet owns the pages it was given";
     EXPECT_FALSE(DestroyPropertySheetPage(first));
+    HPROPSHEETPAGE missing = MakePage(4242, 1);
+    header.phpage = &missing;
+    EXPECT_EQ(PropertySheetA(&header), 0) << "a template the module lacks";
+    EXPECT_EQ(standin::LivePageHandles(), 0);
     PROPSHEETPAGEA small{};
     small.dwSize = PROPSHEETPAGEA_V1_SIZE - 1;
     EXPECT_EQ(CreatePropertySheetPageA(&small), nullptr);

@@ -404,10 +404,11 @@ TEST(SettingsSheet, FieldsThePagesCannotShowSurviveOk) {
     }
 }
 
-TEST(SettingsSheet, NoSheetAndNothingStoredWhenAPageOrTheSettingsCannotBeHad) {
+TEST(SettingsSheet, NoSheetAndNothingStoredWhenAPageTheSheetOrTheSettingsCannotBeHad) {
     const std::function<void()> spoilers[] = {
         [] { standin::FailNthPageCreation(1); },
         [] { standin::FailNthPageCreation(2); },
+        [] { standin::FailNextPropertySheet(); },
         [] {
             standin::Catalogue noVideo = standin::Version9Catalogue();
             noVideo.video.clear();

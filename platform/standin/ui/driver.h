@@ -81,7 +81,7 @@ HWND CreateOwnerWindow(const std::u16string& title);
 // ---- failures -----------------------------------------------------------------------------------
 // The nth CreatePropertySheetPageA from now (1 = the next) returns null; 0 turns it off.
 void FailNthPageCreation(int n);
-// The next PropertySheetA fails with -1 before showing anything.
+// The next PropertySheetA fails with -1 before showing anything (its page handles destroyed).
 void FailNextPropertySheet();
 
 // Windows alive and page handles not destroyed, for tests.

@@ -239,27 +239,40 @@ BOOL WINAPI DestroyPropertySheetPage(HPROPSHEETPAGE page) {
     return TRUE;
 }
 
+// The sheet owns the page handles it is given: they are destroyed on every way out, also when
+// the sheet cannot be shown, so that the caller never has to guess.
+void DestroyGivenPages(LPCPROPSHEETHEADERA header) {
+    for (UINT i = 0; i < header->nPages; ++i) {
+        if (FindPage(header->phpage[i])) DestroyPropertySheetPage(header->phpage[i]);
+    }
+}
+
 INT_PTR WINAPI PropertySheetA(LPCPROPSHEETHEADERA header) {
     standin::ui::SheetEngine& e = Sheets();
-    if (e.failNextSheet) {
-        e.failNextSheet = false;
-        return -1;
-    }
     if (!header || header->dwSize < PROPSHEETHEADERA_V1_SIZE) return -1;
     if (header->dwFlags & (PSH_MODELESS | PSH_WIZARD | PSH_PROPSHEETPAGE | PSH_USEPSTARTPAGE)) return -1;
     if (header->nPages == 0 || header->nPages > MAXPROPPAGES || !header->phpage) return -1;
+    if (e.failNextSheet) {
+        e.failNextSheet = false;
+        DestroyGivenPages(header);
+        return -1;
+    }
 
     // Every page's template is read now: the sheet needs the tab texts before any page exists.
     auto state = std::make_unique<standin::ui::SheetState>();
     for (UINT i = 0; i < header->nPages; ++i) {
         standin::ui::PageHandle* record = FindPage(header->phpage[i]);
-        if (!record) return -1;
+        if (!record) {
+            DestroyGivenPages(header);
+            return -1;
+        }
         standin::ui::SheetPage page;
         page.handle = header->phpage[i];
         page.copy = std::make_unique<PROPSHEETPAGEA>(record->description);
         const PROPSHEETPAGEA& d = *page.copy;
         if ((d.dwFlags & PSP_DLGINDIRECT) || !IS_INTRESOURCE(d.pszTemplate) ||
             !standin::FindDialogTemplate(d.hInstance, LOWORD(d.pszTemplate), &page.dialog)) {
+            DestroyGivenPages(header);
             return 0;  // a page whose template cannot be found: no sheet, as Windows answers it
         }
         if ((d.dwFlags & PSP_USETITLE) && d.pszTitle) {
