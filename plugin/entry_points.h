@@ -2,9 +2,10 @@
 #pragma once
 
 #include "plugin/host_job.h"
+#include "plugin/version.h"
 
 // Name under which the editor lists the plug-in; also the caption of every message box.
-inline constexpr char kPluginDisplayName[] = "Brevlo(VFR)";
+inline constexpr char kPluginDisplayName[] = BREVLO_PRODUCT_NAME;
 
 // Size of the configuration blob the editor keeps in a project.
 constexpr int32_t kConfigBlobSize = 104;

@@ -1,5 +1,6 @@
 // The plug-in table and the three configuration entry points.
 #include "plugin/entry_points.h"
+#include "plugin/version.h"
 
 namespace {
 
@@ -10,7 +11,7 @@ OutputPluginTable g_table = {
     0,
     kPluginDisplayName,
     kFileFilter,
-    "Brevlo(VFR) version 0.5a",
+    BREVLO_PRODUCT_NAME " version " BREVLO_VERSION_TEXT,
     nullptr,
     nullptr,
     Output,

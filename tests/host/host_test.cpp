@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "plugin/version.h"
 #include "tests/host/host_run.h"
 
 namespace {
@@ -13,7 +14,7 @@ TEST(HostTable, ShowsNameInformationAndFilterPairs) {
     HostRun run = RunHost({"table"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("name: Brevlo(VFR)\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("information: Brevlo(VFR) version 0.5a\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("information: Brevlo(VFR) version " BREVLO_VERSION_TEXT "\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("filter: WMV File (*.wmv) | *.wmv\nfilter: AllFile (*.*) | *.*\nentries:"), std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("entries: Output Config ConfigGet ConfigSet\n"), std::string::npos) << run.out;

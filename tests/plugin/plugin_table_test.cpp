@@ -8,6 +8,7 @@
 
 #include "platform/standin/win32/registry.h"
 #include "plugin/entry_points.h"
+#include "plugin/version.h"
 
 TEST(PluginTable, IsOneStaticTableWithTheListedStrings) {
     OutputPluginTable* table = GetOutputPluginTable();
@@ -15,7 +16,7 @@ TEST(PluginTable, IsOneStaticTableWithTheListedStrings) {
     EXPECT_EQ(GetOutputPluginTable(), table);
     EXPECT_EQ(table->Flags, 0u);
     EXPECT_STREQ(table->DisplayName, "Brevlo(VFR)");
-    EXPECT_STREQ(table->Information, "Brevlo(VFR) version 0.5a");
+    EXPECT_STREQ(table->Information, "Brevlo(VFR) version " BREVLO_VERSION_TEXT);
     const char filter[] = "WMV File (*.wmv)\0*.wmv\0AllFile (*.*)\0*.*\0";  // and the final NUL
     EXPECT_EQ(std::memcmp(table->FileFilter, filter, sizeof filter), 0);
     EXPECT_EQ(table->InitEntry, nullptr);
