@@ -6,9 +6,18 @@
 #include <set>
 #include <string>
 
+#include "../fail_points.h"
 #include "../leaks.h"
 
 namespace {
+
+standin::FailPoints g_failPoints;
+
+#define MLANG_FAIL_POINT(method)                                  \
+    do {                                                          \
+        HRESULT injected_ = S_OK;                                 \
+        if (g_failPoints.Hit(method, &injected_)) return injected_; \
+    } while (0)
 
 // ---- BSTR -----------------------------------------------------------------------------------
 
@@ -183,6 +192,7 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, PRFC1766INFO items, ULONG* fetched) override {
+        MLANG_FAIL_POINT("IEnumRfc1766::Next");
         if (!items || (!fetched && count != 1)) return E_FAIL;
         ULONG n = 0;
         while (n < count && position_ < kLocaleCount) FillInfo(kLocales[position_++], items[n++]);
@@ -253,6 +263,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE EnumRfc1766(IEnumRfc1766** list) override {
         if (!list) return E_INVALIDARG;
+        *list = nullptr;
+        MLANG_FAIL_POINT("IMultiLanguage::EnumRfc1766");
         *list = new LocaleEnumerator(0);
         return S_OK;
     }
@@ -285,6 +297,7 @@ struct ComProbe {
             g_registered = true;
             g_initialisedByHost = true;
             g_fixedLcid = 0;
+            g_failPoints.Reset();
             g_objectBaseline = g_liveObjects.load();
             std::lock_guard<std::mutex> lock(g_bstrMutex);
             g_badFrees = 0;
@@ -306,6 +319,7 @@ void WINAPI CoUninitialize() {
 HRESULT WINAPI CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD, REFIID iid, LPVOID* object) {
     if (!object) return E_POINTER;
     *object = nullptr;
+    MLANG_FAIL_POINT("CoCreateInstance");
     if (!g_initialisedByHost && t_comInits == 0) return CO_E_NOTINITIALIZED;
     if (clsid != CLSID_CMultiLanguage || !g_registered) return REGDB_E_CLASSNOTREG;
     if (outer) return CLASS_E_NOAGGREGATION;
@@ -369,4 +383,6 @@ long LiveBstrs() {
     return static_cast<long>(g_liveBstrs.size());
 }
 size_t LocaleTableSize() { return kLocaleCount; }
+void FailMLangCall(const std::string& method, long n, HRESULT code) { g_failPoints.Arm(method, n, code); }
+std::map<std::string, long> MLangCallCounts() { return g_failPoints.Counts(); }
 }  // namespace standin

@@ -4,6 +4,9 @@
 // CoCreateInstance knows one class, CLSID_CMultiLanguage. Its locale list is a built-in table in
 // ascending LCID order with one consecutive duplicate row, as MLang's own list has them.
 #pragma once
+#include <map>
+#include <string>
+
 #include "base.h"
 
 typedef IUnknown* LPUNKNOWN;
@@ -115,5 +118,11 @@ long LiveBstrs();
 
 // Number of rows of the built-in locale list (duplicates included).
 size_t LocaleTableSize();
+
+// Makes the n-th call (1 = the next) of "CoCreateInstance", "IMultiLanguage::EnumRfc1766" or
+// "IEnumRfc1766::Next" answer `code` without doing anything; n <= 0 disarms it.
+void FailMLangCall(const std::string& method, long n, HRESULT code);
+// Those methods called since the last reset, with their number of calls.
+std::map<std::string, long> MLangCallCounts();
 
 }  // namespace standin

@@ -10,6 +10,7 @@ namespace {
 
 std::atomic<long> g_live{0};
 std::atomic<long> g_failCountdown{0};
+std::atomic<long> g_allocCalls{0};
 int g_heapToken;  // its address is the process heap handle
 
 struct HeapProbe {
@@ -18,7 +19,10 @@ struct HeapProbe {
             long n = g_live.load();
             return n ? std::to_string(n) + " heap block(s) not freed" : std::string();
         });
-        standin::RegisterReset("heap", [] { g_failCountdown = 0; });
+        standin::RegisterReset("heap", [] {
+            g_failCountdown = 0;
+            g_allocCalls = 0;
+        });
     }
 } g_heapProbe;
 
@@ -28,6 +32,7 @@ HANDLE WINAPI GetProcessHeap() { return &g_heapToken; }
 
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     if (heap != &g_heapToken) return nullptr;
+    ++g_allocCalls;
     long c = g_failCountdown.load();
     if (c > 0) {
         g_failCountdown = c - 1;
@@ -49,4 +54,5 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
 namespace standin {
 long HeapLiveBlocks() { return g_live.load(); }
 void FailNthHeapAlloc(long n) { g_failCountdown = n < 0 ? 0 : n; }
+long HeapAllocCalls() { return g_allocCalls.load(); }
 }  // namespace standin

@@ -14,4 +14,6 @@ namespace standin {
 long HeapLiveBlocks();
 // Makes the n-th HeapAlloc from now (1 = the next one) return NULL; 0 switches it off.
 void FailNthHeapAlloc(long n);
+// HeapAlloc calls since the last reset, failed ones included.
+long HeapAllocCalls();
 }  // namespace standin

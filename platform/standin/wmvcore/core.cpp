@@ -4,22 +4,17 @@
 #include <map>
 #include <set>
 
+#include "../fail_points.h"
 #include "../leaks.h"
 
 namespace standin {
 namespace wm {
 namespace {
 
-struct Armed {
-    long countdown = 0;
-    HRESULT code = S_OK;
-};
-
 struct State {
     Lock lock;
     std::set<CountedObject*> live;
-    std::map<std::string, Armed> armed;
-    std::map<std::string, long> calls;
+    FailPoints failPoints;
     WriterSwitches switches;
     std::vector<WriterObserver*> observers;
     ObservedSession lastSession;
@@ -35,8 +30,7 @@ State& TheState() {
 void ResetState() {
     State& s = TheState();
     wm::Guard g(s.lock);
-    s.armed.clear();
-    s.calls.clear();
+    s.failPoints.Reset();
     s.switches = WriterSwitches();
     s.observers.clear();
     s.lastSession = ObservedSession();
@@ -81,17 +75,7 @@ ULONG CountedObject::ReleaseCounted() {
     return static_cast<ULONG>(n < 0 ? 0 : n);
 }
 
-bool InjectedFailure(const char* method, HRESULT* code) {
-    State& s = TheState();
-    wm::Guard g(s.lock);
-    ++s.calls[method];
-    auto it = s.armed.find(method);
-    if (it == s.armed.end()) return false;
-    if (--it->second.countdown > 0) return false;
-    *code = it->second.code;
-    s.armed.erase(it);
-    return true;
-}
+bool InjectedFailure(const char* method, HRESULT* code) { return TheState().failPoints.Hit(method, code); }
 
 const VIDEOINFOHEADER* MediaType::Video() const {
     if (!present || header.formattype != WMFORMAT_VideoInfo || format.size() < sizeof(VIDEOINFOHEADER)) return nullptr;
@@ -232,22 +216,11 @@ std::vector<std::string> DescribeLiveObjects() {
     return out;
 }
 
-void FailCall(const std::string& method, long n, HRESULT code) {
-    auto& s = TheState();
-    wm::Guard g(s.lock);
-    if (n <= 0) {
-        s.armed.erase(method);
-        return;
-    }
-    s.armed[method] = wm::Armed{n, code};
-}
+void FailCall(const std::string& method, long n, HRESULT code) { TheState().failPoints.Arm(method, n, code); }
 
-long CallCount(const std::string& method) {
-    auto& s = TheState();
-    wm::Guard g(s.lock);
-    auto it = s.calls.find(method);
-    return it == s.calls.end() ? 0 : it->second;
-}
+long CallCount(const std::string& method) { return TheState().failPoints.Count(method); }
+
+std::map<std::string, long> CallCounts() { return TheState().failPoints.Counts(); }
 
 void InstallCatalogue(const Catalogue& catalogue) {
     auto& s = TheState();

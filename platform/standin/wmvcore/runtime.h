@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,6 +75,8 @@ std::vector<std::string> DescribeLiveObjects();
 void FailCall(const std::string& method, long n, HRESULT code);
 // Number of calls of `method` since the last reset (methods with a failure point only).
 long CallCount(const std::string& method);
+// Every method called since the last reset, with its number of calls.
+std::map<std::string, long> CallCounts();
 
 // ---- Writer behaviour ----------------------------------------------------------------------------
 

@@ -1,0 +1,61 @@
+// Failure injection of a stand-in: every call of a named method is counted, and a call a test
+// armed answers the code it chose instead of doing anything. Header-only, so that each stand-in
+// that has failure points (also those the Windows build compiles) keeps its own set.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "spin_lock.h"
+
+namespace standin {
+
+class FailPoints {
+public:
+    // True (and *code set) when this call of `method` was armed to fail. HRESULT is long on
+    // Windows and a 32-bit int in the stand-ins' own declarations.
+    template <typename Code>
+    bool Hit(const char* method, Code* code) {
+        SpinGuard g(lock_);
+        ++calls_[method];
+        auto it = armed_.find(method);
+        if (it == armed_.end() || --it->second.countdown > 0) return false;
+        *code = static_cast<Code>(it->second.code);
+        armed_.erase(it);
+        return true;
+    }
+    // The n-th call from now (1 = the next) fails with `code`; n <= 0 disarms the method.
+    void Arm(const std::string& method, long n, long code) {
+        SpinGuard g(lock_);
+        if (n <= 0) {
+            armed_.erase(method);
+        } else {
+            armed_[method] = Armed{n, code};
+        }
+    }
+    long Count(const std::string& method) {
+        SpinGuard g(lock_);
+        auto it = calls_.find(method);
+        return it == calls_.end() ? 0 : it->second;
+    }
+    std::map<std::string, long> Counts() {
+        SpinGuard g(lock_);
+        return calls_;
+    }
+    void Reset() {
+        SpinGuard g(lock_);
+        armed_.clear();
+        calls_.clear();
+    }
+
+private:
+    struct Armed {
+        long countdown = 0;
+        long code = 0;
+    };
+    SpinLock lock_;
+    std::map<std::string, Armed> armed_;
+    std::map<std::string, long> calls_;
+};
+
+}  // namespace standin
