@@ -7,10 +7,13 @@
 
 HRESULT LoadSettings(EncoderSettings* record) {
     if (!record) return E_INVALIDARG;
-    if (ReadSettingsFromRegistry(record)) return S_OK;
+    // A complete stored set is the user's: when the catalogue fails it, the load fails rather
+    // than quietly giving the defaults (which Config would then store over it).
+    HRESULT hr = ReadStoredSettings(record);
+    if (hr != S_FALSE) return hr;
 
     DWORD videoCodec = 0;
-    HRESULT hr = FindVideoCodecIndex(&videoCodec);
+    hr = FindVideoCodecIndex(&videoCodec);
     if (FAILED(hr)) return hr;
     record->VideoCodecIndex = static_cast<int32_t>(videoCodec);
     record->Bitrate = 300000;

@@ -66,7 +66,8 @@ static_assert(offsetof(EncoderSettings, AudioLanguage) == 100, "EncoderSettings.
 
 // Fills the record from the registry, or with the defaults when the registry holds no complete
 // set. Width, Height, FrameRate and the reserved word are left as they were on the registry path.
-// Fails with the catalogue's code when the default video or audio codec cannot be found.
+// Fails with the catalogue's code when the video codec of a complete stored set, or the default
+// video or audio codec, cannot be found.
 HRESULT LoadSettings(EncoderSettings* record);
 
 // The record for an output run: cleared, loaded, then completed with the job's frame size and

@@ -59,20 +59,23 @@ bool WriteRegistryDword(const char* keyPath, const char* valueName, uint32_t val
     return status == ERROR_SUCCESS;
 }
 
-bool ReadSettingsFromRegistry(EncoderSettings* record) {
-    if (!record) return false;
+HRESULT ReadStoredSettings(EncoderSettings* record) {
+    if (!record) return E_INVALIDARG;
     unsigned char* bytes = reinterpret_cast<unsigned char*>(record);
     for (const SettingsRegistryRow& row : SettingsRegistryTable) {
         uint32_t value = 0;
-        if (!ReadRegistryDword(row.KeyPath, row.ValueName, &value)) return false;
-        if (row.Maximum != kNoMaximum && value > row.Maximum) return false;
+        if (!ReadRegistryDword(row.KeyPath, row.ValueName, &value)) return S_FALSE;
+        if (row.Maximum != kNoMaximum && value > row.Maximum) return S_FALSE;
         std::memcpy(bytes + row.FieldOffset, &value, sizeof value);
     }
     DWORD videoCodec = 0;
-    if (FAILED(FindVideoCodecIndex(&videoCodec))) return false;
+    HRESULT hr = FindVideoCodecIndex(&videoCodec);
+    if (FAILED(hr)) return hr;
     record->VideoCodecIndex = static_cast<int32_t>(videoCodec);
-    return true;
+    return S_OK;
 }
+
+bool ReadSettingsFromRegistry(EncoderSettings* record) { return ReadStoredSettings(record) == S_OK; }
 
 bool WriteSettingsToRegistry(const EncoderSettings* record) {
     if (!record) return false;

@@ -31,6 +31,9 @@ bool WriteRegistryDword(const char* keyPath, const char* valueName, uint32_t val
 // True when all twenty values were within their maxima and the video codec was found. On false
 // the rows before the bad one have been stored in the record already.
 bool ReadSettingsFromRegistry(EncoderSettings* record);
+// The same as a result code: S_OK, S_FALSE when the registry holds no complete set within the
+// maxima, or the catalogue's failure when the set is complete but the video codec is not found.
+HRESULT ReadStoredSettings(EncoderSettings* record);
 
 // Writes the twenty values in table order, stopping at the first failure.
 bool WriteSettingsToRegistry(const EncoderSettings* record);

@@ -273,6 +273,16 @@ TEST_F(SettingsTest, MissingDefaultCodecsFailTheLoad) {
     ASSERT_TRUE(WriteSettingsToRegistry(&stored));
     EXPECT_EQ(LoadSettings(&s), E_FAIL);
 
+    // Nor do the defaults stand in for it when the catalogue fails the set's lookup only: the
+    // user's set is not replaced by them (and stored over by Config).
+    InstallCatalogue();
+    standin::FailCall("WMCreateProfileManager", 1, E_OUTOFMEMORY);
+    s = Filled(0xCD);
+    EXPECT_EQ(LoadSettings(&s), E_OUTOFMEMORY);
+    EXPECT_EQ(s.Bitrate, stored.Bitrate);
+    ASSERT_EQ(LoadSettings(&s), S_OK);
+    EXPECT_EQ(s.Bitrate, stored.Bitrate);
+
     // Without the audio codec the load fails after the video defaults are in.
     standin::PlantRegistryValue(kVideoSettingsKey, "Quality", REG_SZ, "x", 2);
     standin::InstallCatalogue([] {
