@@ -186,6 +186,10 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
                  result ? "Output returned 1" : "Output returned 0", g_export.abortAnswered ? " (aborted)" : "",
                  seconds);
     if (!leftOver.empty()) std::fprintf(stderr, "brevlo-host: left over after Output: %s\n", leftOver.c_str());
+#if !defined(_WIN32)
+    // The module reports no cause; the stand-ins it called say which call failed and why.
+    for (const std::string& reason : standin::TakeFailures()) std::fprintf(stderr, "brevlo-host: %s\n", reason.c_str());
+#endif
     if (!result) std::fprintf(stderr, "brevlo-host: export to %s failed\n", options.output.c_str());
     if (!leftOver.empty()) return 3;
     return result && recordWritten ? 0 : 1;

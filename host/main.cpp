@@ -14,6 +14,7 @@
 
 #include "host/clip_source.h"
 #include "host/module_loader.h"
+#include "host/same_file.h"
 #include "host/timing_codes.h"
 #include "host/host_options.h"
 #include "plugin/host_job.h"
@@ -340,6 +341,17 @@ int main(int argc, char** argv) {
     if (options.command == "help") {
         std::fputs(kUsage, stdout);
         return 0;
+    }
+    if (options.command == "export" || options.command == "raw-frames") {
+        // Refused before anything is opened for writing: an output over an input destroys it.
+        std::string clash;
+        const std::vector<NamedPath> inputs = {
+            {"--input", options.input},
+            {"--timing-file", options.timingFile},
+            {"--module", options.module.empty() ? DefaultModulePath() : options.module}};
+        if (!CheckOutputsStandAlone(inputs, {{"-o", options.output}, {"--record", options.record}}, clash)) {
+            return UsageError(clash);
+        }
     }
     if (options.command == "raw-frames") return RawFrames(options);
     if (options.command != "table" && options.command != "export" && options.command != "config-blob" &&

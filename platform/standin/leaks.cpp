@@ -11,6 +11,7 @@ struct Registry {
     SpinLock lock;
     std::vector<std::pair<std::string, LeakProbe>> probes;
     std::vector<std::pair<std::string, std::function<void()>>> resets;
+    std::vector<std::string> failures;
 };
 
 Registry& TheRegistry() {
@@ -51,6 +52,22 @@ void ResetAll() {
         for (auto& p : r.resets) resets.push_back(p.second);
     }
     for (auto& f : resets) f();
+    SpinGuard g(r.lock);
+    r.failures.clear();
+}
+
+void NoteFailure(const std::string& reason) {
+    Registry& r = TheRegistry();
+    SpinGuard g(r.lock);
+    if (r.failures.size() < 16) r.failures.push_back(reason);
+}
+
+std::vector<std::string> TakeFailures() {
+    Registry& r = TheRegistry();
+    SpinGuard g(r.lock);
+    std::vector<std::string> out;
+    out.swap(r.failures);
+    return out;
 }
 
 }  // namespace standin

@@ -20,4 +20,10 @@ std::vector<std::string> CollectLeaks();
 void RegisterReset(const char* name, std::function<void()> reset);
 void ResetAll();
 
+// Why a stand-in refused a call, in a user's words ("the media runtime refused the profile: ...").
+// The system is told only a result code, as on Windows; the host shows these. The reset clears them.
+void NoteFailure(const std::string& reason);
+// The reasons noted since the last call, oldest first; clears them.
+std::vector<std::string> TakeFailures();
+
 }  // namespace standin

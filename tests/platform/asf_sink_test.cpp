@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/standin/leaks.h"
 #include "platform/standin/wmvcore/asf_sink.h"
 #include "platform/wm/wm_types.h"
 #include "tests/common/media_probe.h"
@@ -462,6 +463,33 @@ TEST(AsfFileSink, LibraryFailuresBecomeCodes) {
         EXPECT_LT(sink->OnWriteSample(v.input, 0, 0, frame.data(), static_cast<uint32_t>(frame.size())), 0);
         sink->OnEndWriting(false);
     }
+}
+
+// A file another writer is writing is refused, not written by both; each refusal says why.
+TEST(AsfFileSink, OneFileHasOneWriterAndRefusalsSayWhy) {
+    TempDir dir;
+    ObservedStream v = VideoStream(64, 48);
+    standin::TakeFailures();
+    std::string file = dir.File("shared.wmv");
+    std::unique_ptr<WriterObserver> first = standin::CreateAsfFileSink();
+    ASSERT_EQ(first->OnBeginWriting(ObservedSession{Wide(file), {v}}), 0);
+    std::unique_ptr<WriterObserver> second = standin::CreateAsfFileSink();
+    EXPECT_EQ(second->OnBeginWriting(ObservedSession{Wide(file), {v}}), NS_E_FILE_WRITE);
+    ASSERT_EQ(WriteVideo(*first, v, TimeLine("1", 20), [](int n) { return BusyPicture(64, 48, n); }, 10), 0);
+    EXPECT_EQ(first->OnEndWriting(false), 0);
+    second.reset();
+    first.reset();
+    size_t frames = 0;
+    for (const ProbedPacket& p : ProbePackets(file)) frames += p.stream == 0;
+    EXPECT_EQ(frames, 20u);
+
+    std::unique_ptr<WriterObserver> nowhere = standin::CreateAsfFileSink();
+    EXPECT_EQ(nowhere->OnBeginWriting(ObservedSession{Wide(dir.File("missing/clip.wmv")), {v}}), NS_E_FILE_WRITE);
+    nowhere.reset();
+    std::vector<std::string> reasons = standin::TakeFailures();
+    ASSERT_EQ(reasons.size(), 2u);
+    EXPECT_EQ(reasons[0], "cannot write " + file + ": another writer has it open");
+    EXPECT_EQ(reasons[1], "cannot create " + dir.File("missing/clip.wmv") + ": no such folder");
 }
 
 TEST(AsfFileSink, ConstantAndTwoPassBitRatesLandOnTarget) {

@@ -3,9 +3,15 @@
 // go through the interleaver, and the file is closed with its index at the end of writing.
 #include "asf_sink.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +65,28 @@ struct WaitingPacket {
     PacketPtr packet;
     AVRational timeBase = {1, 1};
 };
+
+// The output file, opened and locked for this writer alone before the muxer truncates it: a
+// second writer of the same file is refused as Windows refuses a file open for writing elsewhere.
+// -1 with the reason noted when it cannot be had.
+int LockOutputFile(const std::string& path) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        int error = errno;
+        std::string why = error == ENOENT ? "no such folder"
+                          : error == EACCES || error == EROFS ? "the folder or file is read-only"
+                          : error == EISDIR ? "it is a folder"
+                          : std::strerror(error);
+        NoteFailure("cannot create " + path + ": " + why);
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        NoteFailure("cannot write " + path + ": another writer has it open");
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 struct FormatContextFree {
     void operator()(AVFormatContext* p) const {
@@ -188,8 +216,15 @@ private:
             if (hr < 0) return hr;
             tracks_.push_back(std::move(t));
         }
+        lockedOutput_ = LockOutputFile(path);
+        if (lockedOutput_ < 0) return NS_E_FILE_WRITE;
         rc = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE);
-        if (rc < 0) return NS_E_FILE_WRITE;
+        if (rc < 0) {
+            char text[128] = {};
+            av_strerror(rc, text, sizeof text);
+            NoteFailure("cannot write " + path + ": " + text);
+            return NS_E_FILE_WRITE;
+        }
         return 0;
     }
 
@@ -292,6 +327,8 @@ private:
         waiting_.clear();
         tracks_.clear();
         muxer_.reset();
+        if (lockedOutput_ >= 0) close(lockedOutput_);
+        lockedOutput_ = -1;
         closed_ = true;
         return hr;
     }
@@ -303,6 +340,7 @@ private:
     bool headerWritten_ = false;
     bool closed_ = false;
     int32_t failure_ = 0;
+    int lockedOutput_ = -1;
 };
 
 }  // namespace
