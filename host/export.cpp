@@ -7,6 +7,7 @@
 #include "host/timing_map.h"
 #if !defined(_WIN32)
 #include "platform/standin/leaks.h"
+#include "platform/win32.h"
 #include "platform/standin/wmvcore/runtime.h"
 #endif
 
@@ -127,6 +128,12 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
     g_export.keyEvery = options.keyEvery;
     g_export.abortAt = options.abortAt;
 
+    // Caught before the map exists, so that no signal leaves it behind.
+#if !defined(_WIN32)
+    CatchInterrupt(standin::RemoveCreatedMappingNames);
+#else
+    CatchInterrupt(nullptr);
+#endif
     PublishedTimingMap map;
     if (!options.noTiming && !PublishTimingMap(codes, options.timingReadOnly, map, error)) {
         std::fprintf(stderr, "brevlo-host: %s\n", error.c_str());
@@ -137,7 +144,6 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
 #if !defined(_WIN32)
     if (recording) standin::StartRecording();
 #endif
-    CatchInterrupt();
     BeginProgress();
     int32_t result = table.OutputEntry(&job);
     EndProgress();
@@ -192,6 +198,11 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
 #endif
     if (!result) std::fprintf(stderr, "brevlo-host: export to %s failed\n", options.output.c_str());
     if (!leftOver.empty()) return 3;
+    if (InterruptSignal()) {
+        // The file is ended; the status still says what stopped the run.
+        std::fprintf(stderr, "brevlo-host: stopped by %s\n", SignalName(InterruptSignal()));
+        return 128 + InterruptSignal();
+    }
     return result && recordWritten ? 0 : 1;
 }
 

@@ -34,9 +34,23 @@ void FormatDuration(double seconds, char* text, size_t size) {
     }
 }
 
-void OnInterrupt(int) {
-    g_interrupted = 1;
-    std::signal(SIGINT, SIG_DFL);
+void (*g_beforeDying)() = nullptr;
+
+// The signal's default action, after the hook has removed what must not outlive the process.
+void EndAtOnce(int signal) {
+    if (g_beforeDying) g_beforeDying();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+// The first stop signal asks for an abort; a second one, of any kind, ends the process.
+void OnStopSignal(int signal) {
+    if (g_interrupted) {
+        EndAtOnce(signal);
+        return;
+    }
+    g_interrupted = signal;
+    std::signal(signal, OnStopSignal);
 }
 
 }  // namespace
@@ -79,8 +93,29 @@ void EndProgress() {
     g_drawn = false;
 }
 
-void CatchInterrupt() {
-    std::signal(SIGINT, OnInterrupt);
+void CatchInterrupt(void (*beforeDying)()) {
+    g_beforeDying = beforeDying;
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+#if defined(SIGHUP)
+    std::signal(SIGHUP, OnStopSignal);
+#endif
+#if defined(SIGQUIT)
+    std::signal(SIGQUIT, EndAtOnce);
+#endif
 }
 
 bool InterruptRequested() { return g_interrupted != 0; }
+
+int InterruptSignal() { return g_interrupted; }
+
+const char* SignalName(int signal) {
+    switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+#if defined(SIGHUP)
+    case SIGHUP: return "SIGHUP";
+#endif
+    default: return "a signal";
+    }
+}

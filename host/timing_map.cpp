@@ -50,6 +50,12 @@ bool PublishTimingMap(const std::string& codes, bool readOnly, PublishedTimingMa
         error = Failure("cannot publish the timing map", name);
         return false;
     }
+    // Someone else's object of that name may be smaller than the codes: never write into it.
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mapping);
+        error = "cannot publish the timing map " + name + ": another process holds that name";
+        return false;
+    }
     void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
     if (!view) {
         error = Failure("cannot write the timing map", name);

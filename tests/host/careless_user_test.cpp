@@ -1,13 +1,42 @@
 // brevlo-host as a careless user meets it: outputs over inputs, stale maps, signals, limits.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "tests/common/media_probe.h"
 #include "tests/host/host_run.h"
 
 namespace {
+
+std::string MapPath(pid_t pid) { return "/dev/shm/vfrout_" + std::to_string(pid); }
+
+size_t VideoPackets(const std::string& file) {
+    size_t n = 0;
+    for (const ProbedPacket& p : ProbePackets(file)) n += p.stream == 0;
+    return n;
+}
+
+// A long export, started; returns once its file has begun.
+StartedHost StartLongExport(const std::string& file) {
+    unlink(file.c_str());
+    StartedHost host = StartHost({"export", "-o", file, "--size", "64x48", "--frames", "200000"}, [] {
+        rlimit none{0, 0};
+        setrlimit(RLIMIT_CORE, &none);
+    });
+    for (int i = 0; i < 400 && !(FileExists(file) && ReadFileBytes(file).size() > 0); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return host;
+}
 
 // Every way of naming one file twice is refused before anything is written: the clip, the
 // recording and the timing file stay as they were, and no output is begun.
@@ -45,6 +74,51 @@ TEST(HostFiles, AnOutputThatIsAnInputOrAnotherOutputIsRefused) {
         EXPECT_FALSE(FileExists(fresh));
     }
     unlink(link.c_str());
+}
+
+// A run killed before it could withdraw its map leaves the object; a later run with the same
+// process id must publish its own map at its own size, not write into the old one.
+TEST(HostTimingMap, AMapLeftByADeadRunIsMadeAfresh) {
+    std::string file = TempPath("after-stale.wmv");
+    pid_t pid = -1;
+    StartedHost host = StartHost({"export", "-o", file, "--size", "64x48", "--frames", "30000", "--no-audio",
+                                  "--timing", "2222D"},
+                                 [] {
+                                     std::string name = "/vfrout_" + std::to_string(getpid());
+                                     int fd = shm_open(name.c_str(), O_RDWR | O_CREAT, 0644);
+                                     if (fd < 0 || ftruncate(fd, 1) != 0) _exit(126);
+                                     close(fd);
+                                 });
+    pid = host.pid;
+    HostRun run = FinishHost(host);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("24000 kept, 6000 dropped"), std::string::npos) << run.err;
+    EXPECT_FALSE(FileExists(MapPath(pid)));
+}
+
+// SIGTERM and SIGHUP stop the export as Ctrl-C does: the file is ended and readable, the status
+// names the signal. SIGQUIT ends the host at once. No signal leaves the map behind.
+TEST(HostSignals, StopSignalsEndTheFileAndNoneLeavesTheMap) {
+    for (int sig : {SIGTERM, SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(strsignal(sig));
+        std::string file = TempPath("signalled.wmv");
+        StartedHost host = StartLongExport(file);
+        ASSERT_TRUE(FileExists(MapPath(host.pid)));
+        kill(host.pid, sig);
+        int died = 0;
+        HostRun run = FinishHost(host, &died);
+        EXPECT_FALSE(FileExists(MapPath(host.pid)));
+        if (sig == SIGQUIT) {
+            EXPECT_EQ(died, SIGQUIT) << run.err;
+            continue;
+        }
+        EXPECT_EQ(died, 0);
+        EXPECT_EQ(run.exitCode, 128 + sig) << run.err;
+        EXPECT_NE(run.err.find("Output returned 1 (aborted)"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(std::string("stopped by ") + (sig == SIGTERM ? "SIGTERM" : "SIGHUP")),
+                  std::string::npos) << run.err;
+        EXPECT_GT(VideoPackets(file), 0u);
+    }
 }
 
 }  // namespace

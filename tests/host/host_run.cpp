@@ -9,33 +9,45 @@
 #include <fstream>
 #include <sstream>
 
-HostRun RunHost(const std::vector<std::string>& arguments) {
+HostRun RunHost(const std::vector<std::string>& arguments) { return FinishHost(StartHost(arguments)); }
+
+StartedHost StartHost(const std::vector<std::string>& arguments, const std::function<void()>& inChild) {
     std::vector<std::string> all = {BREVLO_HOST_PATH, "--module", BREVLO_MODULE_PATH};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(&a[0]);
     argv.push_back(nullptr);
 
-    std::string outPath = TempPath("host-stdout"), errPath = TempPath("host-stderr");
-    HostRun run;
-    pid_t child = fork();
-    if (child == 0) {
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    static int runs = 0;
+    StartedHost host;
+    host.outPath = TempPath("host-stdout-" + std::to_string(++runs));
+    host.errPath = TempPath("host-stderr-" + std::to_string(runs));
+    host.pid = fork();
+    if (host.pid == 0) {
+        int out = open(host.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(host.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out < 0 || err < 0) _exit(127);
         dup2(out, 1);
         dup2(err, 2);
+        if (inChild) inChild();
         execv(argv[0], argv.data());
         _exit(127);
     }
+    return host;
+}
+
+HostRun FinishHost(const StartedHost& host, int* signal) {
+    HostRun run;
     int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child) {
+    if (signal) *signal = 0;
+    if (host.pid > 0 && waitpid(host.pid, &status, 0) == host.pid) {
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (signal && WIFSIGNALED(status)) *signal = WTERMSIG(status);
     }
-    run.out = ReadFileBytes(outPath);
-    run.err = ReadFileBytes(errPath);
-    unlink(outPath.c_str());
-    unlink(errPath.c_str());
+    run.out = ReadFileBytes(host.outPath);
+    run.err = ReadFileBytes(host.errPath);
+    unlink(host.outPath.c_str());
+    unlink(host.errPath.c_str());
     return run;
 }
 

@@ -1,6 +1,9 @@
 // Runs brevlo-host as a child process, as a user would, and collects what it printed.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,16 @@ struct HostRun {
 
 // Runs BREVLO_HOST_PATH --module BREVLO_MODULE_PATH <arguments>.
 HostRun RunHost(const std::vector<std::string>& arguments);
+
+// The same in two steps, for a test that acts on the running host: `inChild` runs in the child
+// before it becomes the host (the host's process id is then getpid()). The exit code of a host that
+// died of a signal is 128 + the signal, with `signal` set.
+struct StartedHost {
+    pid_t pid = -1;
+    std::string outPath, errPath;
+};
+StartedHost StartHost(const std::vector<std::string>& arguments, const std::function<void()>& inChild = {});
+HostRun FinishHost(const StartedHost& host, int* signal = nullptr);
 
 std::string TempPath(const std::string& name);
 bool FileExists(const std::string& path);

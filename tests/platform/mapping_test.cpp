@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +15,40 @@ namespace {
 std::string UniqueName(const char* what) {
     return std::string("brevlo-test-") + what + "-" + std::to_string(getpid());
 }
+
+// Another process that publishes `bytes` under `name` and holds the map until Stop.
+struct PublishingChild {
+    pid_t pid = -1;
+    int ready[2] = {-1, -1}, done[2] = {-1, -1};
+
+    bool Start(const std::string& name, const std::string& bytes) {
+        if (pipe(ready) != 0 || pipe(done) != 0) return false;
+        pid = fork();
+        if (pid < 0) return false;
+        if (pid == 0) {
+            HANDLE m = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                          static_cast<DWORD>(bytes.size()), name.c_str());
+            char* v = m ? static_cast<char*>(MapViewOfFile(m, FILE_MAP_WRITE, 0, 0, 0)) : nullptr;
+            if (v) std::memcpy(v, bytes.data(), bytes.size());
+            char c = v ? 'y' : 'n';
+            if (write(ready[1], &c, 1) != 1 || read(done[0], &c, 1) != 1) _exit(1);
+            UnmapViewOfFile(v);
+            CloseHandle(m);
+            _exit(0);
+        }
+        char c = 0;
+        return read(ready[0], &c, 1) == 1 && c == 'y';
+    }
+
+    // The child's exit status.
+    int Stop() {
+        char c = 0;
+        int status = -1;
+        if (write(done[1], &c, 1) == 1) waitpid(pid, &status, 0);
+        for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+        return status;
+    }
+};
 
 }  // namespace
 
@@ -121,27 +157,9 @@ TEST(FileMapping, AViewKeepsTheNameAliveAndSecondClosesFail) {
 }
 
 TEST(FileMapping, AnotherProcessCanPublishTheMap) {
-    int ready[2], done[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(done), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::string name = "brevlo-test-child-" + std::to_string(getpid());
-        HANDLE m = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 3, name.c_str());
-        char* v = m ? static_cast<char*>(MapViewOfFile(m, FILE_MAP_WRITE, 0, 0, 0)) : nullptr;
-        if (v) std::memcpy(v, "2D1", 3);
-        char c = v ? 'y' : 'n';
-        if (write(ready[1], &c, 1) != 1) _exit(1);
-        if (read(done[0], &c, 1) != 1) _exit(1);
-        UnmapViewOfFile(v);
-        CloseHandle(m);
-        _exit(0);
-    }
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
-    std::string name = "brevlo-test-child-" + std::to_string(child);
+    std::string name = UniqueName("child");
+    PublishingChild child;
+    ASSERT_TRUE(child.Start(name, "2D1"));
     HANDLE h = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
     ASSERT_NE(h, nullptr);
     auto* v = static_cast<const char*>(MapViewOfFile(h, FILE_MAP_READ, 0, 0, 0));
@@ -149,13 +167,9 @@ TEST(FileMapping, AnotherProcessCanPublishTheMap) {
     EXPECT_EQ(std::string(v, 3), "2D1");
     EXPECT_TRUE(UnmapViewOfFile(v));
     EXPECT_TRUE(CloseHandle(h));
-    ASSERT_EQ(write(done[1], &c, 1), 1);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(child.Stop(), 0);
     // The publisher went away with its last reference, and the name with it.
     EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()), nullptr);
-    for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
 }
 
 TEST(FileMapping, TheLeakProbeReportsOpenHandlesAndViews) {
@@ -168,4 +182,44 @@ TEST(FileMapping, TheLeakProbeReportsOpenHandlesAndViews) {
     EXPECT_NE(report.find("1 mapping handle(s) open, 1 view(s) mapped"), std::string::npos) << report;
     UnmapViewOfFile(v);
     CloseHandle(h);
+}
+
+// An object nobody holds any more (its process died) is gone, as on Windows: opening it fails and
+// creating it gives a new one at the size asked. One another process holds keeps its size, and no
+// view is larger than it.
+TEST(FileMapping, AnObjectLeftByADeadProcessIsGoneAndALiveOneKeepsItsSize) {
+    std::string name = UniqueName("stale");
+    int fd = shm_open(("/" + name).c_str(), O_RDWR | O_CREAT, 0444);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 1), 0);
+    close(fd);
+    EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    fd = shm_open(("/" + name).c_str(), O_RDWR | O_CREAT, 0444);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 1), 0);
+    close(fd);
+    HANDLE fresh = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 3 * 4096, name.c_str());
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    auto* view = static_cast<char*>(MapViewOfFile(fresh, FILE_MAP_WRITE, 0, 0, 0));
+    ASSERT_NE(view, nullptr);
+    view[3 * 4096 - 1] = 1;
+    EXPECT_TRUE(UnmapViewOfFile(view));
+    EXPECT_TRUE(CloseHandle(fresh));
+
+    PublishingChild child;
+    ASSERT_TRUE(child.Start(name, "1"));
+    HANDLE live = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 3 * 4096, name.c_str());
+    ASSERT_NE(live, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(MapViewOfFile(live, FILE_MAP_WRITE, 0, 0, 3 * 4096), nullptr);
+    view = static_cast<char*>(MapViewOfFile(live, FILE_MAP_WRITE, 0, 0, 0));
+    ASSERT_NE(view, nullptr);
+    MEMORY_BASIC_INFORMATION info;
+    ASSERT_NE(VirtualQuery(view, &info, sizeof info), 0u);
+    EXPECT_EQ(info.RegionSize, 4096u);
+    EXPECT_TRUE(UnmapViewOfFile(view));
+    EXPECT_TRUE(CloseHandle(live));
+    EXPECT_EQ(child.Stop(), 0);
 }

@@ -1,6 +1,8 @@
 #include "mapping.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +50,57 @@ std::atomic<bool> g_failViews{false};
 
 SIZE_T RoundToPages(SIZE_T n) { return (n + kPage - 1) / kPage * kPage; }
 
+// The objects this process created, as paths a signal handler can unlink: fixed slots, no locks.
+constexpr int kCreatedSlots = 16;
+constexpr size_t kCreatedPath = 300;
+char g_createdPaths[kCreatedSlots][kCreatedPath];
+volatile sig_atomic_t g_createdInUse[kCreatedSlots];
+
+void RememberCreated(const std::string& shmName) {
+    std::string path = "/dev/shm" + shmName;
+    if (path.size() >= kCreatedPath) return;
+    for (int i = 0; i < kCreatedSlots; ++i) {
+        if (g_createdInUse[i]) continue;
+        std::memcpy(g_createdPaths[i], path.c_str(), path.size() + 1);
+        g_createdInUse[i] = 1;
+        return;
+    }
+}
+
+void ForgetCreated(const std::string& shmName) {
+    std::string path = "/dev/shm" + shmName;
+    for (int i = 0; i < kCreatedSlots; ++i) {
+        if (g_createdInUse[i] && path == g_createdPaths[i]) g_createdInUse[i] = 0;
+    }
+}
+
+// Every process that holds an object holds a shared lock on it, so an object nobody locks was
+// left by a process that died: on Windows it would have gone with its last handle.
+bool HeldByNobody(int fd) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+    flock(fd, LOCK_UN);
+    return true;
+}
+
+// Opens an existing object as it is, with a shared lock; -1 when there is none or it was stale
+// (then it is removed).
+int OpenExisting(const std::string& shmName, int& error) {
+    int fd = shm_open(shmName.c_str(), O_RDWR, 0);
+    if (fd < 0 && errno == EACCES) fd = shm_open(shmName.c_str(), O_RDONLY, 0);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    if (HeldByNobody(fd)) {
+        shm_unlink(shmName.c_str());
+        close(fd);
+        error = ENOENT;
+        return -1;
+    }
+    flock(fd, LOCK_SH);
+    return fd;
+}
+
 // A mapping name as a POSIX shared-memory name; false when it cannot be one.
 bool SharedMemoryName(const char* name, std::string& out) {
     if (!*name) return false;
@@ -76,7 +129,10 @@ bool IsReadOnly(const Section& s) {
 
 void DropReference(const std::shared_ptr<Section>& s) {
     if (--s->references > 0) return;
-    if (s->createdHere) shm_unlink(s->name.c_str());
+    if (s->createdHere) {
+        shm_unlink(s->name.c_str());
+        ForgetCreated(s->name);
+    }
     close(s->fd);
     s->fd = -1;
 }
@@ -156,27 +212,38 @@ HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD prote
     auto s = std::make_shared<Section>();
     s->name = shmName;
     mode_t mode = pageProtect == PAGE_READONLY ? 0444 : 0644;
-    s->fd = shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
-    if (s->fd >= 0) {
-        s->createdHere = true;
-        if (ftruncate(s->fd, static_cast<off_t>(size)) != 0) {
-            close(s->fd);
-            shm_unlink(shmName.c_str());
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    // Twice at most: once more after removing an object a dead process left.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        s->fd = shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
+        if (s->fd >= 0) {
+            flock(s->fd, LOCK_SH);
+            s->createdHere = true;
+            if (ftruncate(s->fd, static_cast<off_t>(size)) != 0) {
+                close(s->fd);
+                shm_unlink(shmName.c_str());
+                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                return nullptr;
+            }
+            fchmod(s->fd, mode);  // the umask may have trimmed it
+            s->size = static_cast<SIZE_T>(size);
+            RememberCreated(shmName);
+            SetLastError(ERROR_SUCCESS);
+            return NewHandle(s, FILE_MAP_ALL_ACCESS);
+        }
+        if (errno != EEXIST) {
+            SetLastError(ERROR_ACCESS_DENIED);
             return nullptr;
         }
-        fchmod(s->fd, mode);  // the umask may have trimmed it
-        s->size = static_cast<SIZE_T>(size);
-        SetLastError(ERROR_SUCCESS);
-        return NewHandle(s, FILE_MAP_ALL_ACCESS);
+        // Published by another process that still holds it: open it as it is (its size holds,
+        // as on Windows, and no view is larger than the object).
+        int error = 0;
+        s->fd = OpenExisting(shmName, error);
+        if (s->fd >= 0) break;
+        if (error != ENOENT) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
     }
-    if (errno != EEXIST) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    // Published by another process: open it as it is (its size holds, as on Windows).
-    s->fd = shm_open(shmName.c_str(), O_RDWR, 0);
-    if (s->fd < 0) s->fd = shm_open(shmName.c_str(), O_RDONLY, 0);
     struct stat st;
     if (s->fd < 0 || fstat(s->fd, &st) != 0) {
         if (s->fd >= 0) close(s->fd);
@@ -203,10 +270,10 @@ HANDLE WINAPI OpenFileMappingA(DWORD access, BOOL, LPCSTR name) {
 
     auto s = std::make_shared<Section>();
     s->name = shmName;
-    s->fd = shm_open(shmName.c_str(), O_RDWR, 0);
-    if (s->fd < 0 && errno == EACCES) s->fd = shm_open(shmName.c_str(), O_RDONLY, 0);
+    int error = 0;
+    s->fd = OpenExisting(shmName, error);
     if (s->fd < 0) {
-        SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+        SetLastError(error == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
         return nullptr;
     }
     struct stat st;
@@ -357,5 +424,11 @@ bool MakeFileMappingReadOnly(const char* name) {
 }
 
 void FailMapViewOfFile(bool fail) { g_failViews = fail; }
+
+void RemoveCreatedMappingNames() {
+    for (int i = 0; i < kCreatedSlots; ++i) {
+        if (g_createdInUse[i]) unlink(g_createdPaths[i]);
+    }
+}
 
 }  // namespace standin

@@ -3,7 +3,9 @@
 // A pagefile-backed mapping is a POSIX shared-memory object under the mapping's own name
 // ("vfrout_4242" is /dev/shm/vfrout_4242), so another process can publish a mapping that this one
 // opens. Names are case-sensitive and may not contain a backslash or a slash. The object goes away
-// when the process that created it drops its last handle and view. A read-only mapping (created
+// when the process that created it drops its last handle and view. Every process holding an object
+// keeps a shared lock on it, so one left by a process that died (nobody locks it) counts as gone:
+// opening it fails and creating it makes it afresh at the size asked. A read-only mapping (created
 // with PAGE_READONLY, or made read-only by a test) refuses views with write access, as Windows
 // refuses them on a PAGE_READONLY section; read views are mapped without write permission. A
 // handle keeps the access it was opened with, and a handle opened without FILE_MAP_WRITE gives no
@@ -74,6 +76,10 @@ long MappedViews();
 // access fail with ERROR_ACCESS_DENIED. Views already mapped keep their access. False when no such
 // mapping exists.
 bool MakeFileMappingReadOnly(const char* name);
+
+// Removes the names of the objects this process created, for a process about to die of a signal:
+// async-signal-safe. Views and handles stay valid; no other process can open the names after it.
+void RemoveCreatedMappingNames();
 
 // While on, every MapViewOfFile fails with ERROR_NOT_ENOUGH_MEMORY (the reset turns it off).
 void FailMapViewOfFile(bool fail);
