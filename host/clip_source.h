@@ -35,6 +35,12 @@ public:
 
 int32_t DibStride(int32_t width);
 
+// Why a clip of these numbers cannot be described in the job record, whose counts are signed 32-bit
+// (FrameBytes = stride × height, AudioSampleCount over the whole clip, AudioSampleBytes); "" when
+// it can. The numbers are taken as they come, before anything is computed in 32 bits.
+std::string JobRecordProblem(bool video, int64_t width, int64_t height, int64_t rate, int64_t scale,
+                             int64_t frames, bool audio, int64_t audioRate, int64_t channels);
+
 enum class SyntheticPattern { Bars, Noise };
 
 struct SyntheticClipSettings {

@@ -216,12 +216,17 @@ private:
         format_.rate = rate.num;
         format_.scale = rate.den;
         format_.frameCount = static_cast<int32_t>(packets);
-        format_.stride = DibStride(format_.width);
-        format_.frameBytes = format_.stride * format_.height;
         if (format_.width <= 0 || format_.height <= 0) {
             error = path + ": the video stream has no picture size";
             return false;
         }
+        std::string problem = JobRecordProblem(true, format_.width, format_.height, 1, 1, 0, false, 0, 0);
+        if (!problem.empty()) {
+            error = path + ": " + problem;
+            return false;
+        }
+        format_.stride = DibStride(format_.width);
+        format_.frameBytes = format_.stride * format_.height;
         image_.assign(static_cast<size_t>(format_.frameBytes), 0);
         return true;
     }
@@ -246,7 +251,12 @@ private:
             return false;
         }
         int64_t samples = audio_.CountSamples();
-        format_.sampleCount = samples > INT32_MAX ? INT32_MAX : static_cast<int32_t>(samples);
+        if (samples > INT32_MAX) {
+            error = path + ": its " + std::to_string(samples) +
+                    " audio samples are more than the job record's AudioSampleCount holds";
+            return false;
+        }
+        format_.sampleCount = static_cast<int32_t>(samples);
         return true;
     }
 

@@ -208,6 +208,12 @@ int ParseArguments(int argc, char** argv, HostOptions& options) {
     if (!options.input.empty() && (options.sizeGiven || options.rateGiven || options.audioGiven)) {
         return UsageError("--size, --rate and --audio come from the clip with --input");
     }
+    if (options.input.empty()) {
+        const SyntheticClipSettings& s = options.synthetic;
+        std::string problem = JobRecordProblem(s.video, s.width, s.height, s.rate, s.scale, s.frameCount, s.audio,
+                                               s.audioRate, s.channels);
+        if (!problem.empty()) return UsageError(problem);
+    }
     return 0;
 }
 

@@ -4,11 +4,36 @@
 // audio sample starts a 10 ms full-scale square-wave click. Elsewhere the audio is a quiet tone.
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "host/clip_source.h"
 
 int32_t DibStride(int32_t width) { return (width * 3 + 3) & ~3; }
+
+std::string JobRecordProblem(bool video, int64_t width, int64_t height, int64_t rate, int64_t scale,
+                             int64_t frames, bool audio, int64_t audioRate, int64_t channels) {
+    const int64_t limit = INT32_MAX;
+    if (video) {
+        const int64_t bytes = ((width * 3 + 3) & ~int64_t{3}) * height;  // both at most 2^31
+        if (width > limit || height > limit || bytes > limit) {
+            return "a " + std::to_string(width) + "x" + std::to_string(height) + " frame is " + std::to_string(bytes) +
+                   " bytes, more than the job record's FrameBytes holds (" + std::to_string(limit) + ")";
+        }
+    }
+    if (audio && rate > 0) {
+        if (channels * 2 > limit) return std::to_string(channels) + " channels do not fit AudioSampleBytes";
+        // The clip's samples, rounded as the clip rounds them, exceed the limit exactly when
+        // frames × scale × audioRate + rate/2 ≥ (limit + 1) × rate; no product here passes 2^62.
+        const int64_t bound = (limit + 1) * rate - rate / 2;
+        if (audioRate > 0 && frames * scale >= (bound + audioRate - 1) / audioRate) {
+            return std::to_string(frames) + " frames at " + std::to_string(rate) + "/" + std::to_string(scale) +
+                   " with audio at " + std::to_string(audioRate) + " Hz are more samples than the job record's "
+                   "AudioSampleCount holds (" + std::to_string(limit) + ")";
+        }
+    }
+    return std::string();
+}
 
 int32_t MarkerInterval(int32_t rate, int32_t scale) {
     if (rate <= 0 || scale <= 0) return 1;

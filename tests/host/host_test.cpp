@@ -35,12 +35,19 @@ TEST(HostOptions, ConflictingAndMalformedOptionsAreUsageErrors) {
         {"export", "-o", "x.wmv", "--no-audio", "--no-video"},
         {"export", "-o", "x.wmv", "--input", "a.mp4", "--size", "64x48"},
         {"export", "-o", "x.wmv", "--abort-at", "-1"},
+        // Jobs the record's 32-bit counts cannot describe.
+        {"export", "-o", "x.wmv", "--size", "27000x27000"},
+        {"export", "-o", "x.wmv", "--size", "32768x32768", "--no-audio"},
+        {"raw-frames", "-o", "x.raw", "--size", "32768x32768"},
+        {"export", "-o", "x.wmv", "--frames", "100000000", "--rate", "1/1", "--audio", "48000/2"},
+        {"export", "-o", "x.wmv", "--frames", "2", "--rate", "1/2147483647", "--no-video"},
         {"export"},
         {"frobnicate"},
     };
     for (const auto& args : cases) {
         HostRun run = RunHost(args);
         EXPECT_EQ(run.exitCode, 2) << args.back() << "\n" << run.err;
+        EXPECT_EQ(run.err.find("terminate"), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("brevlo-host --help"), std::string::npos) << run.err;
     }
 }
