@@ -95,11 +95,9 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
     if (!options.timingFile.empty()) {
         if (!ReadTimingFile(options.timingFile, codes, error)) return UsageError(error);
     } else {
-        std::string pattern;
-        if (!ParseTimingPattern(options.timingGiven ? options.timingPattern : "1", pattern, error)) {
+        if (!ParseTimingPattern(options.timingGiven ? options.timingPattern : "1", format.frameCount, codes, error)) {
             return UsageError(error);
         }
-        codes = RepeatCodes(pattern, format.frameCount);
     }
 
     HostJob job = {};

@@ -44,8 +44,9 @@ bool ReadCodes(const std::string& text, const char* stops, std::string& codes, s
 
 }  // namespace
 
-bool ParseTimingPattern(const std::string& pattern, std::string& codes, std::string& error) {
+bool ParseTimingPattern(const std::string& pattern, int32_t frameCount, std::string& codes, std::string& error) {
     codes.clear();
+    const size_t wanted = frameCount > 0 ? static_cast<size_t>(frameCount) : 0;
     size_t start = 0;
     int index = 0;
     while (true) {
@@ -80,13 +81,14 @@ bool ParseTimingPattern(const std::string& pattern, std::string& codes, std::str
             error = where + "no codes";
             return false;
         }
-        if (frames >= 0) {
-            sectionCodes = RepeatCodes(sectionCodes, static_cast<int32_t>(frames));
-        }
-        codes += sectionCodes;
+        // Only as far as the clip goes: what a section says past the last frame is never used.
+        const size_t length = frames >= 0 ? static_cast<size_t>(frames) : sectionCodes.size();
+        const size_t room = wanted - codes.size();
+        codes += RepeatCodes(sectionCodes, static_cast<int32_t>(std::min(length, room)));
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
+    codes = RepeatCodes(codes, frameCount);
     return true;
 }
 

@@ -8,8 +8,9 @@
 // Pattern syntax: sections joined by ',', each "CODES" or "CODES*N" (the codes repeated or cut to
 // N frames); the sections are joined and the whole is repeated over the frames. A code is any
 // character but ',', '*', '\' and white space; "\xHH" gives any byte (e.g. "\x00" for "no data").
-// On failure returns false and puts a one-line reason into `error`.
-bool ParseTimingPattern(const std::string& pattern, std::string& codes, std::string& error);
+// `codes` gets the codes of frames 0 … frameCount-1; no more is ever expanded, whatever counts the
+// pattern names. On failure returns false and puts a one-line reason into `error`.
+bool ParseTimingPattern(const std::string& pattern, int32_t frameCount, std::string& codes, std::string& error);
 
 // A file of one code per frame: the code characters as text, white space ignored, with the same
 // "\xHH" escape. Used as it stands (not repeated): a file shorter than the clip publishes a map

@@ -76,6 +76,22 @@ TEST(HostFiles, AnOutputThatIsAnInputOrAnotherOutputIsRefused) {
     unlink(link.c_str());
 }
 
+// What a pattern says past the last frame costs nothing: ten sections of a billion frames each
+// publish the codes of ten frames, in a process that may not take a gigabyte.
+TEST(HostTiming, HugeSectionCountsCostNoMemory) {
+    std::string pattern = "2*999999999";
+    for (int i = 0; i < 9; ++i) pattern += ",1D*999999999";
+    StartedHost host = StartHost({"export", "-o", TempPath("huge-pattern.wmv"), "--size", "64x48", "--frames", "10",
+                                  "--timing", pattern},
+                                 [] {
+                                     rlimit gigabyte{1u << 30, 1u << 30};
+                                     setrlimit(RLIMIT_AS, &gigabyte);
+                                 });
+    HostRun run = FinishHost(host);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("(codes: 10 kept, 0 dropped, 10 long)"), std::string::npos) << run.err;
+}
+
 // A run killed before it could withdraw its map leaves the object; a later run with the same
 // process id must publish its own map at its own size, not write into the old one.
 TEST(HostTimingMap, AMapLeftByADeadRunIsMadeAfresh) {
