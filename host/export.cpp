@@ -73,6 +73,12 @@ int32_t __cdecl RefreshPreview() {
 
 }  // namespace
 
+void PrintPlatformFailures() {
+#if !defined(_WIN32)
+    for (const std::string& reason : standin::TakeFailures()) std::fprintf(stderr, "brevlo-host: %s\n", reason.c_str());
+#endif
+}
+
 int Export(const OutputPluginTable& table, const HostOptions& options) {
     if (options.output.empty()) return UsageError("export needs -o FILE");
     if (!table.OutputEntry) return std::fprintf(stderr, "brevlo-host: the module has no Output entry\n"), 1;
@@ -190,10 +196,7 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
                  result ? "Output returned 1" : "Output returned 0", g_export.abortAnswered ? " (aborted)" : "",
                  seconds);
     if (!leftOver.empty()) std::fprintf(stderr, "brevlo-host: left over after Output: %s\n", leftOver.c_str());
-#if !defined(_WIN32)
-    // The module reports no cause; the stand-ins it called say which call failed and why.
-    for (const std::string& reason : standin::TakeFailures()) std::fprintf(stderr, "brevlo-host: %s\n", reason.c_str());
-#endif
+    PrintPlatformFailures();
     if (!result) std::fprintf(stderr, "brevlo-host: export to %s failed\n", options.output.c_str());
     if (!leftOver.empty()) return 3;
     if (InterruptSignal()) {

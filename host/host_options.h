@@ -46,5 +46,9 @@ struct LoadedModule;
 // The config command: Config with the host's window, the sheet acted on as the options say.
 int ConfigCommand(const LoadedModule& module, const HostOptions& options);
 
+// What the platform refused and why, one line each: the module reports no cause itself, the
+// stand-ins it called do (Linux build; nothing on Windows).
+void PrintPlatformFailures();
+
 // The export command: the job record, the editor's callbacks and the timing map.
 int Export(const OutputPluginTable& table, const HostOptions& options);

@@ -380,6 +380,7 @@ int main(int argc, char** argv) {
     } else {
         rc = ConfigBlob(*module.table, options);
     }
+    if (options.command != "export") PrintPlatformFailures();
     UnloadPluginModule(module);
     return rc;
 }

@@ -4,10 +4,12 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -90,6 +92,25 @@ TEST(HostTiming, HugeSectionCountsCostNoMemory) {
     HostRun run = FinishHost(host);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.err.find("(codes: 10 kept, 0 dropped, 10 long)"), std::string::npos) << run.err;
+}
+
+// A settings store that cannot be read is set aside when the settings are next stored; the user is
+// told, not left to find the file.
+TEST(HostSettings, AStoreSetAsideIsReported) {
+    std::string blob = TempPath("aside.blob");
+    HostRun saved = RunHost({"config-blob", "save", blob});
+    ASSERT_EQ(saved.exitCode, 0) << saved.err;
+    const char* home = std::getenv("XDG_CONFIG_HOME");
+    ASSERT_NE(home, nullptr);
+    mkdir((std::string(home) + "/brevlo").c_str(), 0700);
+    std::string store = std::string(home) + "/brevlo/registry.reg";
+    WriteFileBytes(store, "not a registry file\n");
+    HostRun loaded = RunHost({"config-blob", "load", blob});
+    EXPECT_EQ(loaded.exitCode, 0) << loaded.err;
+    EXPECT_NE(loaded.err.find("the settings store " + store + " could not be read; it was set aside as " + store +
+                              ".bad-"),
+              std::string::npos)
+        << loaded.err;
 }
 
 // A run killed before it could withdraw its map leaves the object; a later run with the same

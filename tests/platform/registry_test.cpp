@@ -11,6 +11,10 @@
 #include <sstream>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include "platform/standin/leaks.h"
 #include "platform/win32.h"
 
 namespace {
@@ -200,6 +204,50 @@ TEST(RegistryStandIn, UnparseableFileFailsReadsAndIsKeptAsideOnWrite) {
     std::vector<std::string> aside = FilesBeside(standin::RegistryFilePath(), "registry.reg.bad-");
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(ReadFile(aside[0]), garbage);
+}
+
+// A key's section may come back later in the file and the root's may follow others: the last
+// value of a name wins, whatever its case, and every key keeps its own values.
+TEST(RegistryStandIn, RepeatedSectionsAndALateRootReadAsOneStore) {
+    WriteFile(standin::RegistryFilePath(),
+              "Windows Registry Editor Version 5.00\n"
+              "[HKEY_CURRENT_USER\\Software\\Example\\Test]\n"
+              "\"Count\"=dword:00000001\n"
+              "[HKEY_CURRENT_USER\\Software\\Other]\n"
+              "\"Count\"=dword:00000007\n"
+              "[HKEY_CURRENT_USER]\n"
+              "\"Top\"=dword:00000003\n"
+              "[hkey_current_user\\software\\example\\test]\n"
+              "\"COUNT\"=dword:00000002\n");
+    EXPECT_EQ(QueryFour(kKey, "Count").data[0], 2);
+    EXPECT_EQ(QueryFour("Software\\Other", "Count").data[0], 7);
+    EXPECT_EQ(QueryFour("Software", "Count").rc, ERROR_FILE_NOT_FOUND);
+    HKEY root = HKEY_CURRENT_USER;
+    DWORD value = 0, type = 0, size = 4;
+    EXPECT_EQ(RegQueryValueExA(root, "Top", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+    EXPECT_EQ(value, 3u);
+    ASSERT_EQ(SetDword(kKey, "New", 1), ERROR_SUCCESS);
+    EXPECT_EQ(QueryFour(kKey, "Count").data[0], 2);
+    EXPECT_EQ(QueryFour("Software\\Other", "Count").data[0], 7);
+}
+
+// A lock another process never lets go of makes a write fail after a short wait, with its reason
+// told, instead of hanging every command; reads go on.
+TEST(RegistryStandIn, AStuckLockFailsTheWriteInsteadOfHanging) {
+    ASSERT_EQ(SetDword(kKey, "Old", 1), ERROR_SUCCESS);
+    std::string path = standin::RegistryFilePath();
+    std::string lockPath = path.substr(0, path.rfind('/')) + "/registry.lock";
+    int held = open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    standin::TakeFailures();
+    EXPECT_EQ(SetDword(kKey, "Old", 2), ERROR_WRITE_FAULT);
+    std::vector<std::string> reasons = standin::TakeFailures();
+    ASSERT_EQ(reasons.size(), 1u);
+    EXPECT_NE(reasons[0].find("another process has held its lock"), std::string::npos) << reasons[0];
+    EXPECT_EQ(QueryFour(kKey, "Old").data[0], 1);
+    close(held);
+    EXPECT_EQ(SetDword(kKey, "Old", 2), ERROR_SUCCESS);
 }
 
 TEST(RegistryStandIn, DeniedWritesFailAndReadsStillWork) {

@@ -6,13 +6,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "../leaks.h"
@@ -22,6 +27,7 @@ namespace {
 constexpr char kHeader[] = "Windows Registry Editor Version 5.00";
 constexpr char kRootName[] = "HKEY_CURRENT_USER";
 constexpr char kFileName[] = "registry.reg";
+constexpr int kLockWaitMilliseconds = 3000;
 
 struct Value {
     std::string name;  // "" is the key's default value
@@ -316,9 +322,107 @@ bool ParseData(const std::string& text, Value& v) {
     return false;
 }
 
+uint64_t NameHash(const std::string& name) {
+    uint64_t h = 1469598103934665603ull;
+    for (char c : name) h = (h ^ static_cast<unsigned char>(LowerAscii(c))) * 1099511628211ull;
+    return h;
+}
+
+// One value per name (names compare without case): the last one written, in the place of the
+// first. By sorting hashes rather than looking each value up, so that a large key stays fast.
+void KeepLastOfEachName(std::vector<Value>& values) {
+    const size_t n = values.size();
+    if (n < 2) return;
+    std::vector<std::pair<uint64_t, size_t>> order;
+    order.reserve(n);
+    for (size_t i = 0; i < n; ++i) order.emplace_back(NameHash(values[i].name), i);
+    std::sort(order.begin(), order.end());
+    std::vector<bool> dropped(n, false);
+    bool any = false;
+    for (size_t a = 0, b = 0; a < n; a = b) {
+        for (b = a + 1; b < n && order[b].first == order[a].first; ++b) {
+        }
+        for (size_t i = a; i + 1 < b; ++i) {
+            const size_t first = order[i].second;
+            if (dropped[first]) continue;
+            for (size_t j = i + 1; j < b; ++j) {
+                const size_t later = order[j].second;
+                if (dropped[later] || !EqualNoCase(values[first].name, values[later].name)) continue;
+                values[first] = std::move(values[later]);
+                dropped[later] = any = true;
+            }
+        }
+    }
+    if (!any) return;
+    size_t kept = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (dropped[i]) continue;
+        if (kept != i) values[kept] = std::move(values[i]);
+        ++kept;
+    }
+    values.resize(kept);
+}
+
+// One logical line of the file (continuations joined) into the store; false when it cannot be read.
+bool ParseLine(std::string line, Store& store, std::unordered_map<std::string, size_t>& keyIndex, Key*& current,
+               bool& sawHeader) {
+    line = Trim(line);
+    if (!sawHeader && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line = line.substr(3);
+    if (line.empty() || line[0] == ';') return true;
+    if (!sawHeader) {
+        sawHeader = true;
+        return line == kHeader || line == "REGEDIT4";
+    }
+    if (line[0] == '[') {
+        if (line.back() != ']') return false;
+        std::string full = line.substr(1, line.size() - 2);
+        std::string root = kRootName;
+        if (!EqualNoCase(full.substr(0, root.size()), root)) return false;
+        std::string rest = full.substr(root.size());
+        std::string path;
+        if (!rest.empty()) {
+            if (rest[0] != '\\' || JoinPath("", rest.c_str() + 1, path) != ERROR_SUCCESS) return false;
+        }
+        if (path.empty()) {
+            // The root goes first, once: every key after it moves up by one.
+            if (store.keys.empty() || !store.keys.front().path.empty()) {
+                store.keys.insert(store.keys.begin(), Key{});
+                for (auto& k : keyIndex) ++k.second;
+            }
+            current = &store.keys.front();
+            return true;
+        }
+        // Keys are found through an index by lower-case path, so that many keys stay fast too.
+        std::string lowered;
+        for (size_t i = 0; i <= path.size(); ++i) {
+            if (i != path.size() && path[i] != '\\') continue;
+            lowered.clear();
+            for (size_t c = 0; c < i; ++c) lowered += LowerAscii(path[c]);
+            if (keyIndex.emplace(lowered, store.keys.size()).second) store.keys.push_back(Key{path.substr(0, i), {}});
+        }
+        current = &store.keys[keyIndex[lowered]];
+        return true;
+    }
+    if (!current) return false;
+    Value v;
+    size_t pos = 0;
+    if (line[0] == '@') {
+        pos = 1;
+    } else if (!ParseQuoted(line, pos, v.name) || HasControlCharacter(v.name)) {
+        return false;
+    }
+    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
+    if (pos >= line.size() || line[pos] != '=') return false;
+    if (!ParseData(line.substr(pos + 1), v)) return false;
+    current->values.push_back(std::move(v));
+    return true;
+}
+
 bool ParseStore(const std::string& text, Store& store) {
     store = Store{};
-    std::vector<std::string> lines;
+    std::unordered_map<std::string, size_t> keyIndex;
+    Key* current = nullptr;
+    bool sawHeader = false;
     std::string pending;
     size_t start = 0;
     while (start <= text.size()) {
@@ -333,54 +437,12 @@ bool ParseStore(const std::string& text, Store& store) {
             pending += t.substr(0, t.size() - 1);
             continue;
         }
-        lines.push_back(pending.empty() ? line : pending + t);
+        if (!ParseLine(pending.empty() ? line : pending + t, store, keyIndex, current, sawHeader)) return false;
         pending.clear();
     }
-    if (!pending.empty()) return false;
-
-    bool sawHeader = false;
-    Key* current = nullptr;
-    for (const std::string& raw : lines) {
-        std::string line = Trim(raw);
-        if (!sawHeader && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line = line.substr(3);
-        if (line.empty() || line[0] == ';') continue;
-        if (!sawHeader) {
-            if (line != kHeader && line != "REGEDIT4") return false;
-            sawHeader = true;
-            continue;
-        }
-        if (line[0] == '[') {
-            if (line.back() != ']') return false;
-            std::string full = line.substr(1, line.size() - 2);
-            std::string root = kRootName;
-            if (!EqualNoCase(full.substr(0, root.size()), root)) return false;
-            std::string rest = full.substr(root.size());
-            std::string path;
-            if (!rest.empty()) {
-                if (rest[0] != '\\' || JoinPath("", rest.c_str() + 1, path) != ERROR_SUCCESS) return false;
-            }
-            CreateKeyPath(store, path);
-            current = FindKey(store, path);
-            continue;
-        }
-        if (!current) return false;
-        Value v;
-        size_t pos = 0;
-        if (line[0] == '@') {
-            pos = 1;
-        } else if (!ParseQuoted(line, pos, v.name) || HasControlCharacter(v.name)) {
-            return false;
-        }
-        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
-        if (pos >= line.size() || line[pos] != '=') return false;
-        if (!ParseData(line.substr(pos + 1), v)) return false;
-        if (Value* old = FindValue(*current, v.name)) {
-            *old = v;
-        } else {
-            current->values.push_back(v);
-        }
-    }
-    return sawHeader;
+    if (!pending.empty() || !sawHeader) return false;
+    for (Key& key : store.keys) KeepLastOfEachName(key.values);
+    return true;
 }
 
 // ---- Reading and replacing the file ---------------------------------------------------------
@@ -433,7 +495,10 @@ void SetAsideBadFile(const std::string& path) {
                       static_cast<int>(getpid()), attempt ? ("-" + std::to_string(attempt)).c_str() : "");
         std::string aside = path + suffix;
         if (access(aside.c_str(), F_OK) != 0) {
-            rename(path.c_str(), aside.c_str());
+            if (rename(path.c_str(), aside.c_str()) == 0) {
+                standin::NoteFailure("the settings store " + path + " could not be read; it was set aside as " +
+                                     aside + " and a new one begun");
+            }
             return;
         }
     }
@@ -443,17 +508,33 @@ void SetAsideBadFile(const std::string& path) {
 // `change` returns an error code and sets `dirty` when the store must be written.
 LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
     std::string dir = ConfigDirectory();
-    if (!MakeDirectories(dir)) return ErrorFromErrno(errno);
     std::string path = dir + "/" + kFileName;
+    // Every failed write is also told in words, for the host to show.
+    auto failed = [&path](int e) {
+        standin::NoteFailure("the settings store " + path + " was not written: " + std::strerror(e));
+        return ErrorFromErrno(e);
+    };
+    if (!MakeDirectories(dir)) return failed(errno);
     std::string lockPath = dir + "/registry.lock";
     int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0) return ErrorFromErrno(errno);
-    while (flock(lock, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            int e = errno;
+    if (lock < 0) return failed(errno);
+    // Another process holds the lock while it writes, which takes well under a second; one that
+    // holds it for longer is stuck, and this write fails rather than hang.
+    for (int waited = 0; flock(lock, LOCK_EX | LOCK_NB) != 0; waited += 10) {
+        int e = errno;
+        if (e == EINTR) continue;
+        if (e != EWOULDBLOCK) {
             close(lock);
-            return ErrorFromErrno(e);
+            return failed(e);
         }
+        if (waited >= kLockWaitMilliseconds) {
+            close(lock);
+            standin::NoteFailure("the settings store " + path +
+                                 " was not written: another process has held its lock for " +
+                                 std::to_string(kLockWaitMilliseconds / 1000) + " s");
+            return ERROR_WRITE_FAULT;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 
     Store store = LoadStore();
@@ -466,18 +547,18 @@ LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
         std::string tmp = path + ".tmp";
         int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd < 0) {
-            rc = ErrorFromErrno(errno);
+            rc = failed(errno);
         } else {
             bool ok = WriteAll(fd, FormatStore(store)) && fsync(fd) == 0;
             int e = errno;
             close(fd);
             if (!ok) {
                 unlink(tmp.c_str());
-                rc = ErrorFromErrno(e);
+                rc = failed(e);
             } else {
                 if (g_beforeRename) g_beforeRename();
                 if (rename(tmp.c_str(), path.c_str()) != 0) {
-                    rc = ErrorFromErrno(errno);
+                    rc = failed(errno);
                     unlink(tmp.c_str());
                 }
             }
