@@ -113,6 +113,55 @@ TEST(HostSettings, AStoreSetAsideIsReported) {
         << loaded.err;
 }
 
+// Every export the platform refuses names the call and the reason on one line before the failure.
+TEST(HostFailures, EachRefusalSaysWhy) {
+    std::string folder = TempPath("no-such-folder");
+    std::string longName = TempPath("long") + "/" + std::string(300, 'a') + ".wmv";
+    struct Case {
+        std::vector<std::string> args;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {{"-o", TempPath("odd.wmv"), "--size", "854x480"},
+         "brevlo-host: the media runtime refused the profile: 854x480 is not a multiple of 4\n"},
+        {{"-o", TempPath("odd.wmv"), "--size", "161x120"},
+         "brevlo-host: the media runtime refused the profile: 161x120 is not a multiple of 4\n"},
+        {{"-o", folder + "/clip.wmv", "--size", "64x48"},
+         "brevlo-host: cannot create " + folder + "/clip.wmv: no such folder\n"},
+        {{"-o", longName, "--size", "64x48"}, "UTF-16 units, more than the 260 of the buffer it was given\n"},
+        {{"-o", TempPath("bad-\xff-name.wmv"), "--size", "64x48"}, "\\xff-name-"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"export", "--frames", "3"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.reason);
+        HostRun run = RunHost(args);
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        size_t at = run.err.find(c.reason);
+        EXPECT_NE(at, std::string::npos) << run.err;
+        EXPECT_LT(at, run.err.find("brevlo-host: export to ")) << run.err;
+    }
+}
+
+// Any channel count the host takes is written, more than two mixed down to stereo: the README's
+// rule, and the click of frame 0 still starts the audio.
+TEST(HostAudio, EveryChannelCountIsWrittenAsStereo) {
+    for (const char* channels : {"3", "9", "16", "17", "25", "64"}) {
+        SCOPED_TRACE(channels);
+        std::string file = TempPath("channels.wmv");
+        HostRun run = RunHost({"export", "-o", file, "--size", "64x48", "--frames", "40", "--rate", "20/1", "--audio",
+                               std::string("48000/") + channels});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        std::vector<ProbedStream> streams = ProbeStreams(file);
+        ASSERT_EQ(streams.size(), 2u);
+        EXPECT_EQ(streams[1]["channels"], "2");
+        std::vector<int64_t> clicks = LoudOnsets(DecodeAudioMono(file, 48000), 10000, 4800);
+        ASSERT_EQ(clicks.size(), 2u);
+        EXPECT_LT(clicks[0], 48);
+        EXPECT_NEAR(static_cast<double>(clicks[1]), 48000.0, 48.0);
+    }
+}
+
 // A run killed before it could withdraw its map leaves the object; a later run with the same
 // process id must publish its own map at its own size, not write into the old one.
 TEST(HostTimingMap, AMapLeftByADeadRunIsMadeAfresh) {

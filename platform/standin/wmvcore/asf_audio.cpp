@@ -1,6 +1,7 @@
 #include "asf_audio.h"
 
 #include <algorithm>
+#include <vector>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -66,6 +67,17 @@ int32_t QueueSilence(AudioTrack& t, int samples) {
     return av_audio_fifo_write(t.fifo.get(), planes.data(), samples) == samples ? 0 : E_OUTOFMEMORY;
 }
 
+int SetEvenMix(SwrContext* swr, int in, int out) {
+    std::vector<double> matrix(static_cast<size_t>(in) * static_cast<size_t>(out), 0.0);
+    std::vector<int> fed(static_cast<size_t>(out), 0);
+    for (int i = 0; i < in; ++i) ++fed[static_cast<size_t>(i % out)];
+    for (int i = 0; i < in; ++i) {
+        const int o = i % out;
+        matrix[static_cast<size_t>(o) * static_cast<size_t>(in) + static_cast<size_t>(i)] = 1.0 / fed[static_cast<size_t>(o)];
+    }
+    return swr_set_matrix(swr, matrix.data(), in);
+}
+
 }  // namespace
 
 int32_t OpenAudioTrack(const ObservedStream& s, AudioTrack& t) {
@@ -95,8 +107,12 @@ int32_t OpenAudioTrack(const ObservedStream& s, AudioTrack& t) {
     SwrContext* swr = nullptr;
     rc = swr_alloc_set_opts2(&swr, &c->ch_layout, AV_SAMPLE_FMT_FLTP, c->sample_rate, &inLayout,
                              AV_SAMPLE_FMT_S16, t.inRate, 0, nullptr);
+    const bool unnamed = inLayout.order == AV_CHANNEL_ORDER_UNSPEC;
     av_channel_layout_uninit(&inLayout);
     t.resampler.reset(swr);
+    // FFmpeg names layouts of 1 to 8, 16 and 24 channels only and cannot mix the others down by
+    // itself: their channels go to left and right in turn, at equal weight.
+    if (rc >= 0 && unnamed) rc = SetEvenMix(swr, t.inChannels, c->ch_layout.nb_channels);
     if (rc >= 0) rc = swr_init(swr);
     if (rc < 0) return ResultFromLibrary(rc, NS_E_AUDIO_CODEC_ERROR);
 

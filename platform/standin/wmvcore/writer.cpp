@@ -2,7 +2,9 @@
 // Configuration is checked the way the runtime documents it; samples go to the observers.
 #include <algorithm>
 #include <memory>
+#include <string>
 
+#include "../leaks.h"
 #include "asf_sink.h"
 #include "objects.h"
 
@@ -181,6 +183,11 @@ bool VaultBool(const StreamData& s, const WCHAR* name) {
     return ReadDword(s.vault, name, &v) && v != 0;
 }
 
+HRESULT RefuseProfile(HRESULT hr, const std::string& why) {
+    standin::NoteFailure("the media runtime refused the profile: " + why);
+    return hr;
+}
+
 // The documented stream checks of SetProfile.
 HRESULT CheckProfileStream(const StreamData& s) {
     if (s.number < 1 || s.number > 63) return NS_E_INVALID_STREAM;
@@ -196,8 +203,11 @@ HRESULT CheckProfileStream(const StreamData& s) {
         if (s.media.header.subtype.Data1 != v->bmiHeader.biCompression) return NS_E_INVALID_STREAM;
         LONG w = v->bmiHeader.biWidth, h = v->bmiHeader.biHeight;
         bool empty = w == 0 && h == 0;  // an audio-only job still carries a video stream
-        if (!empty && (w <= 0 || h <= 0 || w % 4 != 0 || h % 4 != 0)) return NS_E_INVALID_STREAM;
-        if (v->dwBitRate == 0) return NS_E_INVALIDPROFILE;
+        if (!empty && (w <= 0 || h <= 0 || w % 4 != 0 || h % 4 != 0)) {
+            return RefuseProfile(NS_E_INVALID_STREAM, std::to_string(w) + "x" + std::to_string(h) +
+                                                          (w > 0 && h > 0 ? " is not a multiple of 4" : " is no picture size"));
+        }
+        if (v->dwBitRate == 0) return RefuseProfile(NS_E_INVALIDPROFILE, "the video stream has no bit rate");
         if (s.bitrate != 0 && s.bitrate != v->dwBitRate) return NS_E_INVALID_STREAM;
     } else {
         const WAVEFORMATEX* w = s.media.Wave();
@@ -210,7 +220,7 @@ HRESULT CheckProfileStream(const StreamData& s) {
             return NS_E_INVALID_STREAM;
         }
         if (s.media.header.subtype.Data1 != w->wFormatTag) return NS_E_INVALID_STREAM;
-        if (!vbr && s.bitrate == 0) return NS_E_INVALIDPROFILE;
+        if (!vbr && s.bitrate == 0) return RefuseProfile(NS_E_INVALIDPROFILE, "the audio stream has no bit rate");
     }
     return S_OK;
 }
