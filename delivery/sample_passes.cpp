@@ -83,10 +83,13 @@ PassOutcome WalkVideoPass(const HostJob& job, const VideoPassPlan& plan) {
     uint32_t dropped = 0;
     const uint32_t frames = static_cast<uint32_t>(job.FrameCount);
     uint32_t i = 0;
+    bool wroteAny = false;
     for (; i < frames; ++i) {
         const int32_t frame = static_cast<int32_t>(i);
         if (job.AbortRequested()) {
+            // A stop before the first sample of the writing pass leaves no file worth keeping.
             if (!plan.Writing) outcome.Result = E_FAIL;
+            else if (!wroteAny) outcome.Result = E_ABORT;
             break;
         }
         if (plan.Writing) job.ShowProgress(frame, job.FrameCount);
@@ -109,6 +112,7 @@ PassOutcome WalkVideoPass(const HostJob& job, const VideoPassPlan& plan) {
         outcome.Result = SendHostSample(plan.Video, image, static_cast<DWORD>(job.FrameBytes), stamp,
                                         plan.Writing ? &job : nullptr, frame);
         if (FAILED(outcome.Result)) break;
+        wroteAny = true;
         if (plan.Audio) {
             outcome.Result = SendFrameAudio(job, *plan.Audio, i, dropped, outcome.Result);
             if (FAILED(outcome.Result)) break;
@@ -127,6 +131,7 @@ PassOutcome WalkAudioPass(const HostJob& job, const SampleTarget& target, bool w
     while (position < job.AudioSampleCount) {
         if (job.AbortRequested()) {
             if (!writing) outcome.Result = E_FAIL;
+            else if (position == 0) outcome.Result = E_ABORT;
             return outcome;
         }
         int32_t read = 0;

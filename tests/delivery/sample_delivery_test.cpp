@@ -241,8 +241,10 @@ TEST_F(Delivery, NothingIsWrittenForAnAbortBeforeTheFirstFrameOrForNoFrames) {
     host.audioSampleCount = 300;
     Publish("111");
     host.abortAtCall = 0;
-    EXPECT_EQ(Deliver(), S_OK);
+    // Nothing written: the stop leaves no usable file, and says so.
+    EXPECT_EQ(Deliver(), E_ABORT);
     EXPECT_EQ(host.calls.size(), 1u);  // the abort question only
+    EXPECT_TRUE(writer.EventsOf("WriteSample").empty());
 
     host.calls.clear();
     host.abortAtCall = -1;
