@@ -54,6 +54,38 @@ std::vector<ProbedPacket> ProbePackets(const std::string& file) {
     return packets;
 }
 
+std::vector<ProbedPacket> ProbePacketsWithGstreamer(const std::string& file, const std::string& pad) {
+    bool ok = false;
+    // fakesink reports every buffer it takes: "(N bytes, dts: …, pts: H:MM:SS.nnnnnnnnn, …, flags: HEX …".
+    std::string text = RunCommand("gst-launch-1.0 -v filesrc location=" + ShellQuoted(file) +
+                                      " ! asfdemux name=d d." + pad + " ! fakesink silent=false 2>&1",
+                                  &ok);
+    EXPECT_TRUE(ok) << "GStreamer could not read " << file << "\n" << text.substr(0, 2000);
+    std::vector<ProbedPacket> packets;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        size_t chain = line.find("chain   ******* (");
+        if (chain == std::string::npos) continue;
+        ProbedPacket p;
+        long long bytes = 0;
+        unsigned hours = 0, minutes = 0, seconds = 0, nanoseconds = 0, flags = 0;
+        size_t open = line.find('(', line.find(')', chain) + 1);
+        size_t pts = line.find("pts: ", chain), flagsAt = line.find("flags: ", chain);
+        if (open == std::string::npos || pts == std::string::npos || flagsAt == std::string::npos) continue;
+        if (std::sscanf(line.c_str() + open, "(%lld bytes", &bytes) != 1 ||
+            std::sscanf(line.c_str() + pts, "pts: %u:%u:%u.%u", &hours, &minutes, &seconds, &nanoseconds) != 4 ||
+            std::sscanf(line.c_str() + flagsAt, "flags: %x", &flags) != 1) {
+            continue;
+        }
+        p.size = bytes;
+        p.ptsMs = ((static_cast<int64_t>(hours) * 60 + minutes) * 60 + seconds) * 1000 + nanoseconds / 1000000;
+        p.key = (flags & 0x2000) == 0;  // GST_BUFFER_FLAG_DELTA_UNIT
+        packets.push_back(p);
+    }
+    return packets;
+}
+
 std::vector<ProbedPacket> PacketsOfStream(const std::vector<ProbedPacket>& packets, int stream) {
     std::vector<ProbedPacket> out;
     for (const ProbedPacket& p : packets) {

@@ -23,6 +23,11 @@ struct ProbedPacket {
 // Every packet of the file in file order (a failure to read the file fails the test).
 std::vector<ProbedPacket> ProbePackets(const std::string& file);
 
+// The same through GStreamer, a second reader that shares no demuxer with FFmpeg: the buffers its
+// own ASF demuxer (asfdemux) gives out on `pad` ("video_0", "audio_0"), in order, with their times
+// in ms and whether they are key frames. `stream` is 0 for every packet.
+std::vector<ProbedPacket> ProbePacketsWithGstreamer(const std::string& file, const std::string& pad);
+
 // The packets of one stream, in file order.
 std::vector<ProbedPacket> PacketsOfStream(const std::vector<ProbedPacket>& packets, int stream);
 

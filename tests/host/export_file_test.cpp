@@ -178,6 +178,26 @@ TEST(HostExportFile, VideoPacketsKeepTheRecordedTimesCleanPointsAndPictures) {
     }
 }
 
+// A second player's reader, GStreamer's own ASF demuxer, sees the video as ffprobe does: one
+// buffer per recorded sample, at the recorded time, key frames where the file has them.
+TEST(HostExportFile, GstreamerReadsTheVideoAsFfprobeDoes) {
+    const std::string codes = RepeatCodesOver(RepeatCodesOver("2222D", 30) + "1D2" + RepeatCodesOver("1", 27), 120);
+    RecordedExport e = ExportClip("gstreamer", codes, {"--key-every", "25"});
+    ASSERT_EQ(e.run.exitCode, 0) << e.run.err;
+    const std::vector<RecordedLine> lines = SelectLines(e.lines, kVideoConnection, 0);
+    const std::vector<ProbedPacket> ffprobe = PacketsOfStream(ProbePackets(e.file), 0);
+    const std::vector<ProbedPacket> gstreamer = ProbePacketsWithGstreamer(e.file, "video_0");
+    ASSERT_EQ(lines.size(), KeptFrames(codes, static_cast<int32_t>(codes.size())).size());
+    ASSERT_EQ(gstreamer.size(), lines.size());
+    ASSERT_EQ(ffprobe.size(), lines.size());
+    for (size_t k = 0; k < lines.size(); ++k) {
+        EXPECT_NEAR(gstreamer[k].ptsMs * 10000.0, static_cast<double>(lines[k].time), 5000.0) << "frame " << k;
+        EXPECT_EQ(gstreamer[k].ptsMs, ffprobe[k].ptsMs) << "frame " << k;
+        EXPECT_EQ(gstreamer[k].key, ffprobe[k].key) << "frame " << k;
+        EXPECT_EQ(gstreamer[k].size, ffprobe[k].size) << "frame " << k;
+    }
+}
+
 TEST(HostExportFile, AudioRunsUnbrokenFromZeroAndClicksWithTheWhiteFrames) {
     // Film sections and plain ones, 30 frames each: every once-a-second frame starts a section, so
     // its place on the variable time line is its nominal time, where its click sounds.
