@@ -87,8 +87,11 @@ const char kUsage[] =
     "Both pages are printed when shown and again before the sheet closes. Exit status 0, 1 when an\n"
     "action could not be done (the sheet is then cancelled), 3 when something is left over.\n"
     "\n"
-    "The export shows a progress bar on standard error when it is a terminal; Ctrl-C asks the\n"
-    "module to stop (the file then holds what was written). Exit status: 0 when Output returned 1,\n"
+    "An output (-o, --record) that is the same file as an input or as the other output is a usage\n"
+    "error. The export shows a progress bar on standard error when it is a terminal; Ctrl-C,\n"
+    "SIGTERM and SIGHUP ask the module to stop (the file is ended and holds what was written; exit\n"
+    "status 128 + the signal), a second signal or SIGQUIT ends the host at once. When the platform\n"
+    "refuses a call, one line says which and why. Exit status: 0 when Output returned 1,\n"
     "1 when it returned 0 (\"failed\"), 2 for a usage error, 3 when the platform stand-ins still\n"
     "hold something the module obtained (objects, references, heap blocks, mappings, registry keys)\n"
     "after Output returned: one line \"left over after Output: ...\" says what (Linux build only).\n";

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,11 +37,13 @@ StartedHost StartHost(const std::vector<std::string>& arguments, const std::func
     return host;
 }
 
-HostRun FinishHost(const StartedHost& host, int* signal) {
+HostRun FinishHost(const StartedHost& host, int* signal, long* peakKilobytes) {
     HostRun run;
     int status = 0;
     if (signal) *signal = 0;
-    if (host.pid > 0 && waitpid(host.pid, &status, 0) == host.pid) {
+    rusage usage{};
+    if (host.pid > 0 && wait4(host.pid, &status, 0, &usage) == host.pid) {
+        if (peakKilobytes) *peakKilobytes = usage.ru_maxrss;
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         if (signal && WIFSIGNALED(status)) *signal = WTERMSIG(status);
     }
