@@ -119,7 +119,7 @@ namespace wm {
 // Writer behaviour switches set through the control API.
 struct WriterSwitches {
     uint32_t maxPreprocessingPasses = 1;
-    bool inputPropsAnswerStreamConfig = true;
+    bool inputPropsAnswerStreamConfig = false;  // the real runtime's input properties refuse it
     bool fileSink = true;
 };
 WriterSwitches CurrentSwitches();

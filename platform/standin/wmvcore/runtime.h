@@ -83,7 +83,8 @@ std::map<std::string, long> CallCounts();
 // Highest number of preprocessing passes GetMaxPreprocessingPasses reports for an input whose codec
 // can do two passes (default 1; 0 = no preprocessing at all).
 void LimitPreprocessingPasses(uint32_t passes);
-// Input properties answer (or refuse) a query for IWMStreamConfig; default: answered.
+// Whether input properties answer a query for IWMStreamConfig. The real runtime's do not (they
+// answer IWMInputMediaProps and IWMMediaProps only), so the default is a refusal.
 void SetInputPropsAnswerStreamConfig(bool answer);
 // Whether BeginWriting creates the ASF file sink when an output file name is set (default on).
 void EnableFileSink(bool enable);
