@@ -26,7 +26,7 @@ std::string Utf8(const std::u16string& text) { return standin::Utf8FromUtf16(tex
 std::u16string Utf16(const std::string& text) {
     int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::u16string out(static_cast<size_t>(n > 0 ? n : 0), u'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), reinterpret_cast<WCHAR*>(&out[0]), n);
     return out;
 }
 

@@ -3,13 +3,11 @@
 
 #include "host/host_options.h"
 #include "host/progress.h"
+#include "host/runtime_session.h"
 #include "host/timing_codes.h"
 #include "host/timing_map.h"
-#if !defined(_WIN32)
 #include "platform/standin/leaks.h"
 #include "platform/win32.h"
-#include "platform/standin/wmvcore/runtime.h"
-#endif
 
 namespace {
 
@@ -74,9 +72,7 @@ int32_t __cdecl RefreshPreview() {
 }  // namespace
 
 void PrintPlatformFailures() {
-#if !defined(_WIN32)
     for (const std::string& reason : standin::TakeFailures()) std::fprintf(stderr, "brevlo-host: %s\n", reason.c_str());
-#endif
 }
 
 int Export(const OutputPluginTable& table, const HostOptions& options) {
@@ -144,31 +140,24 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
         return 1;
     }
 
-    const bool recording = !options.record.empty();
-#if !defined(_WIN32)
-    if (recording) standin::StartRecording();
-#endif
+    if (!BeginRuntimeSession(table, options.record, error)) {
+        WithdrawTimingMap(map);
+        std::fprintf(stderr, "brevlo-host: %s\n", error.c_str());
+        return 1;
+    }
     BeginProgress();
     int32_t result = table.OutputEntry(&job);
     EndProgress();
     double seconds = ProgressSeconds();
     WithdrawTimingMap(map);
-    bool recordWritten = true;
-#if !defined(_WIN32)
-    if (recording) {
-        recordWritten = standin::WriteRecordingJson(options.record);
-        standin::StopRecording();
-    }
-#else
-    recordWritten = !recording;  // the real runtime cannot be recorded
-#endif
-    if (!recordWritten) std::fprintf(stderr, "brevlo-host: cannot write the recording to %s\n", options.record.c_str());
-    // With the map withdrawn the host holds nothing of the stand-ins either: whatever they still
-    // count was left by the module.
+    // With the map withdrawn the host holds nothing of the platform either: whatever is still held
+    // was left by the module.
+    RuntimeSessionResult session = EndRuntimeSession(options.record);
+    if (!session.recordWritten) std::fprintf(stderr, "brevlo-host: cannot write the recording to %s\n", options.record.c_str());
+    bool logWritten = options.messageLog.empty() || WriteMessageLog(options.messageLog, session.boxes);
+    if (!logWritten) std::fprintf(stderr, "brevlo-host: cannot write the message log to %s\n", options.messageLog.c_str());
     std::string leftOver;
-#if !defined(_WIN32)
-    for (const std::string& leak : standin::CollectLeaks()) leftOver += (leftOver.empty() ? "" : "; ") + leak;
-#endif
+    for (const std::string& leak : session.leftOver) leftOver += (leftOver.empty() ? "" : "; ") + leak;
 
     TimelineCounts counts = CountTimeline(codes, format.hasVideo ? format.frameCount : 0, format.rate, format.scale);
     std::string video = "no video";
@@ -204,6 +193,6 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
         std::fprintf(stderr, "brevlo-host: stopped by %s\n", SignalName(InterruptSignal()));
         return 128 + InterruptSignal();
     }
-    return result && recordWritten ? 0 : 1;
+    return result && session.recordWritten && logWritten ? 0 : 1;
 }
 

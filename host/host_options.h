@@ -31,6 +31,7 @@ struct HostOptions {
     bool noTiming = false;
     bool timingReadOnly = false;
     int32_t keyEvery = 300;
+    std::string messageLog;  // the message boxes the user saw, as JSON lines
     std::string record;
     int32_t abortAt = -1;  // AbortRequested answers 1 once a frame at or past this was fetched
     std::vector<ConfigAction> configActions;

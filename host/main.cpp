@@ -7,16 +7,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iconv.h>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "host/clip_source.h"
 #include "host/module_loader.h"
+#include "host/progress.h"
 #include "host/same_file.h"
 #include "host/timing_codes.h"
 #include "host/host_options.h"
+#include "platform/standin/utf8.h"
 #include "plugin/host_job.h"
 
 namespace {
@@ -72,6 +73,10 @@ const char kUsage[] =
     "  --abort-at FRAME           ask the module to stop (AbortRequested answers 1) once it has\n"
     "                             fetched frame FRAME or a later one, in any pass: a Ctrl-C at a\n"
     "                             known frame\n"
+    "  --message-log FILE         write the message boxes the module showed as JSON lines:\n"
+    "                             {\"caption\":\"...\",\"text\":\"...\",\"style\":S} (S: icon and\n"
+    "                             buttons, 16 = MB_ICONERROR | MB_OK); each box is also printed as\n"
+    "                             [caption] text on standard error and answered with OK\n"
     "\n"
     "Config actions, done in order on the sheet (a control is named by its id or by its label,\n"
     "e.g. 1021 or \"Bit rate\"; only the controls of the page shown can be reached):\n"
@@ -173,6 +178,8 @@ int ParseArguments(int argc, char** argv, HostOptions& options) {
             options.noTiming = true;
         } else if (a == "--timing-readonly") {
             options.timingReadOnly = true;
+        } else if (a == "--message-log") {
+            if (!value(options.messageLog)) return UsageError("--message-log needs a file");
         } else if (a == "--key-every") {
             if (!value(v) || !ParseCount(v, 0, INT32_MAX, x)) return UsageError("--key-every needs a whole number");
             options.keyEvery = static_cast<int32_t>(x);
@@ -223,18 +230,12 @@ int ParseArguments(int argc, char** argv, HostOptions& options) {
 // The table's strings are code page 932; the terminal wants UTF-8.
 std::string FromCodePage932(const char* text) {
     if (!text) return "(null)";
-    std::string out;
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return text;
-    size_t inLeft = std::strlen(text);
-    char* in = const_cast<char*>(text);
-    std::vector<char> buffer(inLeft * 4 + 4);
-    char* outPtr = buffer.data();
-    size_t outLeft = buffer.size();
-    size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1)) return text;
-    return std::string(buffer.data(), buffer.size() - outLeft);
+    const int length = static_cast<int>(std::strlen(text));
+    if (length == 0) return std::string();
+    std::vector<WCHAR> wide(static_cast<size_t>(length));
+    int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, length, wide.data(), length);
+    if (n <= 0) return text;
+    return standin::Utf8FromUtf16(std::u16string(wide.begin(), wide.begin() + n));
 }
 
 int PrintTable(const OutputPluginTable& table) {
@@ -242,6 +243,14 @@ int PrintTable(const OutputPluginTable& table) {
     std::printf("information: %s\n", FromCodePage932(table.Information).c_str());
     std::printf("flags: 0x%08" PRIx32 "\n", table.Flags);
     const char* p = table.FileFilter;
+    // The list's bytes up to its empty string, for a check of the exact layout.
+    std::string bytes;
+    for (size_t i = 0; p && i < 4096 && !(i > 0 && p[i] == 0 && p[i - 1] == 0); ++i) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned char>(p[i]));
+        bytes += hex;
+    }
+    std::printf("filter bytes: %s00\n", bytes.c_str());
     for (int pair = 0; p && *p && pair < 64; ++pair) {
         const char* pattern = p + std::strlen(p) + 1;
         std::printf("filter: %s | %s\n", FromCodePage932(p).c_str(), FromCodePage932(pattern).c_str());
@@ -345,6 +354,7 @@ std::unique_ptr<ClipSource> OpenSource(const HostOptions& options, std::string& 
 }
 
 int main(int argc, char** argv) {
+    PrepareConsole();
     HostOptions options;
     if (int rc = ParseArguments(argc, argv, options)) return rc;
     if (options.command == "help") {
@@ -367,10 +377,13 @@ int main(int argc, char** argv) {
         options.command != "config") {
         return UsageError("unknown command " + options.command);
     }
+    // COM on the thread that calls the module, as the editor has it (MLang needs it).
+    HRESULT com = CoInitialize(nullptr);
     LoadedModule module;
     std::string error;
     if (!LoadPluginModule(options.module.empty() ? DefaultModulePath() : options.module, module, error)) {
         std::fprintf(stderr, "brevlo-host: %s\n", error.c_str());
+        if (SUCCEEDED(com)) CoUninitialize();
         return 1;
     }
     int rc = 0;
@@ -385,5 +398,6 @@ int main(int argc, char** argv) {
     }
     if (options.command != "export") PrintPlatformFailures();
     UnloadPluginModule(module);
+    if (SUCCEEDED(com)) CoUninitialize();
     return rc;
 }

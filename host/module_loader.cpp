@@ -20,7 +20,7 @@ bool LoadPluginModule(const std::string& path, LoadedModule& module, std::string
         error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
-    getTable = reinterpret_cast<GetTableFunction>(GetProcAddress(handle, "GetOutputPluginTable"));
+    getTable = reinterpret_cast<GetTableFunction>(reinterpret_cast<void*>(GetProcAddress(handle, "GetOutputPluginTable")));
 #else
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #if defined(_WIN32)
+#include <fcntl.h>
 #include <io.h>
 #define isatty _isatty
 #define STDERR_FILENO 2
@@ -54,6 +55,13 @@ void OnStopSignal(int signal) {
 }
 
 }  // namespace
+
+void PrepareConsole() {
+#if defined(_WIN32)
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
+}
 
 void BeginProgress() {
     g_start = Clock::now();

@@ -53,6 +53,7 @@ constexpr int16_t kClickLevel = 32767;
 constexpr int32_t kClickHz = 1000;
 constexpr double kToneHz = 440.0;
 constexpr double kToneLevel = 300.0;
+constexpr double kPi = 3.14159265358979323846;  // M_PI, which strict C++ does not promise
 
 class SyntheticClip : public ClipSource {
 public:
@@ -167,7 +168,7 @@ private:
                 return offset % period < period / 2 ? kClickLevel : static_cast<int16_t>(-kClickLevel);
             }
         }
-        return static_cast<int16_t>(std::lround(kToneLevel * std::sin(2.0 * M_PI * kToneHz * static_cast<double>(n) / audioRate)));
+        return static_cast<int16_t>(std::lround(kToneLevel * std::sin(2.0 * kPi * kToneHz * static_cast<double>(n) / audioRate)));
     }
 
     SyntheticClipSettings settings_;

@@ -1,5 +1,7 @@
 #include "platform/standin/utf8.h"
 
+#include <cstdio>
+
 namespace standin {
 
 void AppendUtf8(std::string& out, uint32_t c) {
@@ -32,6 +34,31 @@ std::string Utf8FromUtf16(const std::u16string& text) {
         AppendUtf8(out, c);
     }
     return out;
+}
+
+}  // namespace standin
+
+namespace standin {
+
+void AppendJsonString(std::string& out, const std::u16string& s) {
+    out.push_back('"');
+    for (size_t i = 0; i < s.size(); ++i) {
+        uint32_t c = s[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+        }
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x20 || (c >= 0xD800 && c < 0xE000)) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+            out += buf;
+        } else {
+            AppendUtf8(out, c);
+        }
+    }
+    out.push_back('"');
 }
 
 }  // namespace standin

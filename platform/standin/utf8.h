@@ -12,4 +12,8 @@ void AppendUtf8(std::string& out, uint32_t codePoint);
 // Surrogate pairs are joined; a lone surrogate becomes U+FFFD.
 std::string Utf8FromUtf16(const std::u16string& text);
 
+// Appends `text` as a quoted JSON string (UTF-8; quotes, backslashes, control characters and lone
+// surrogates escaped).
+void AppendJsonString(std::string& out, const std::u16string& text);
+
 }  // namespace standin

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogs.h"
+#include "platform/win32.h"
 
 namespace standin {
 

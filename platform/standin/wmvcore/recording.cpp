@@ -81,27 +81,6 @@ struct Registration {
     }
 } g_registration;
 
-void AppendJsonString(std::string* out, const std::u16string& s) {
-    out->push_back('"');
-    for (size_t i = 0; i < s.size(); ++i) {
-        uint32_t c = s[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-        }
-        if (c == '"' || c == '\\') {
-            out->push_back('\\');
-            out->push_back(static_cast<char>(c));
-        } else if (c < 0x20 || (c >= 0xD800 && c < 0xE000)) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-            *out += buf;
-        } else {
-            AppendUtf8(*out, c);
-        }
-    }
-    out->push_back('"');
-}
-
 }  // namespace
 
 namespace wm {
@@ -123,7 +102,7 @@ std::vector<RecordedSample> Recording() { return TheRecorder().Samples(); }
 
 std::string RecordingJsonLine(const RecordedSample& s) {
     std::string out = "{\"input\":" + std::to_string(s.input) + ",\"connection\":";
-    AppendJsonString(&out, s.connection);
+    AppendJsonString(out, s.connection);
     char hash[17];
     std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(s.hash));
     out += ",\"pass\":" + std::to_string(s.pass) + ",\"time\":" + std::to_string(s.time) +
