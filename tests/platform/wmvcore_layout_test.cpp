@@ -2,27 +2,12 @@
 // has it in: a method out of place calls the wrong entry of the real DLL's vtable.
 #include <gtest/gtest.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-
 #include "platform/wm/wm.h"
+#include "tests/common/vtable_slot.h"
 
 namespace {
 
-// Under the Itanium C++ ABI a pointer to a virtual member holds 1 + the byte offset of its slot.
-template <typename C, typename F>
-size_t Slot(F C::*method) {
-    struct Raw {
-        uintptr_t ptr;
-        ptrdiff_t adj;
-    } raw;
-    static_assert(sizeof(method) == sizeof(Raw), "Itanium member pointer");
-    std::memcpy(&raw, &method, sizeof raw);
-    return (raw.ptr - 1) / sizeof(void*);
-}
-
-#define EXPECT_SLOT(iface, method, slot) EXPECT_EQ(Slot(&iface::method), size_t(slot)) << #iface "::" #method
+#define EXPECT_SLOT(iface, method, slot) EXPECT_EQ(VtableSlot(&iface::method), size_t(slot)) << #iface "::" #method
 
 }  // namespace
 
