@@ -197,6 +197,15 @@ bool Act(HWND sheet, const ConfigAction& action, ConfigRun& run) {
         run.ended = done;
         return done;
     }
+    if (action.verb == "hold") {
+        // A pause for someone looking at the sheet (the Windows suite takes its screenshots here):
+        // one line on standard input, or its end, lets the actions go on.
+        std::printf("hold %s\n", action.argument.c_str());
+        std::fflush(stdout);
+        char line[256];
+        if (!std::fgets(line, sizeof line, stdin)) std::clearerr(stdin);
+        return true;
+    }
     if (action.verb == "tab") {
         for (int tab = 0; tab < standin::SheetTabCount(sheet); ++tab) {
             if (Utf8(standin::SheetTabText(sheet, tab)) == action.argument || std::to_string(tab) == action.argument) {

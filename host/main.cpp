@@ -88,6 +88,8 @@ const char kUsage[] =
     "  --check ID                 click the check box\n"
     "  --slide ID=POS             drag the slider to POS and release it\n"
     "  --key-slide ID=POS         move the slider to POS with the arrow keys\n"
+    "  --hold NAME                print \"hold NAME\" and wait for a line on standard input (a pause\n"
+    "                             to look at the sheet, e.g. for a screenshot)\n"
     "  --ok, --cancel             press OK or Cancel (last; neither: Cancel after the actions)\n"
     "Both pages are printed when shown and again before the sheet closes. Exit status 0, 1 when an\n"
     "action could not be done (the sheet is then cancelled), 3 when something is left over.\n"
@@ -189,7 +191,7 @@ int ParseArguments(int argc, char** argv, HostOptions& options) {
         } else if (a == "--record") {
             if (!value(options.record)) return UsageError("--record needs a file");
         } else if (a == "--tab" || a == "--pick" || a == "--type" || a == "--check" || a == "--slide" ||
-                   a == "--key-slide") {
+                   a == "--key-slide" || a == "--hold") {
             if (!value(v)) return UsageError(a + " needs an argument");
             options.configActions.push_back(ConfigAction{a.substr(2), v});
         } else if (a == "--ok" || a == "--cancel") {
@@ -204,7 +206,7 @@ int ParseArguments(int argc, char** argv, HostOptions& options) {
     }
     if (options.command.empty()) return UsageError("no command given");
     if (!options.configActions.empty() && options.command != "config") {
-        return UsageError("--tab, --pick, --type, --check, --slide, --key-slide, --ok and --cancel belong to config");
+        return UsageError("--tab, --pick, --type, --check, --slide, --key-slide, --hold, --ok and --cancel belong to config");
     }
     for (size_t i = 0; i < options.configActions.size(); ++i) {
         const std::string& verb = options.configActions[i].verb;

@@ -180,11 +180,11 @@ class Suite:
         env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(cwd, "linux-settings"), LC_ALL="ja_JP.UTF-8")
         return run([self.linux_host] + args, env=env, cwd=cwd, check=False)
 
-    def both(self, args, cwd, suffix):
+    def both(self, args, cwd, suffix=None):
         """Runs the same command line on both hosts; FILE arguments ending in `suffix` get a
         .windows / .linux part so that each host writes its own."""
         def own(side):
-            return [a.replace(suffix, f".{side}{suffix}") if a.endswith(suffix) else a for a in args]
+            return [a.replace(suffix, f".{side}{suffix}") if suffix and a.endswith(suffix) else a for a in args]
         return self.windows(own("windows"), cwd), self.linux_run(own("linux"), cwd)
 
     def store_blob(self, blob, cwd):
@@ -420,6 +420,102 @@ def check_planted_runtime(suite):
     print("loaded:", loaded[0].split("Loaded", 1)[1].strip())
 
 
+# What a user does on the sheet (switch to Audio, pick a format, back to Video, a bit rate typed, a
+# mode picked, the aspect box ticked and its terms typed, the slider dragged), then OK.
+SHEET_ACTIONS = ["--tab", "Audio", "--pick", "Format=#3", "--tab", "Video", "--pick", "Compression=1-pass CBR",
+                 "--type", "Bit rate=2000000", "--pick", "Compression=2-pass VBR - unconstrained", "--check",
+                 "Aspect ratio", "--type", "Aspect ratio (2)=16", "--type", "Aspect ratio (3)=9", "--slide",
+                 "Performance=1"]
+
+
+def stored_settings(result):
+    out = text(result.stdout)
+    return out[out.find("stored settings:"):]
+
+
+def check_sheet(suite):
+    """The real property sheet under Xvfb, acted on through brevlo-host.exe config as a user would:
+    OK stores what the Linux build stores for the same actions, Cancel changes nothing; a
+    screenshot of each page."""
+    cwd = suite.workdir("sheet")
+    suite.reg(["delete", r"HKCU\Software\Veltrane", "/f"], cwd)
+    windows, linux = suite.both(["config"] + SHEET_ACTIONS + ["--ok"], cwd)
+    expect(windows.returncode == 0 and linux.returncode == 0,
+           f"config exit {windows.returncode} / {linux.returncode}: {text(windows.stderr)}{text(linux.stderr)}")
+    expect("Config returned 1\n" in text(windows.stdout), "the sheet was not shown:\n" + text(windows.stdout))
+    expect(stored_settings(windows) == stored_settings(linux),
+           f"stored after OK:\n{stored_settings(windows)}\nby the Linux build:\n{stored_settings(linux)}")
+    chosen = {"CompressionMode": 3, "Bitrate": 2000000, "EnableResizeTo": 1, "ResizeToW": 16, "ResizeToH": 9,
+              "Performance": 1}
+    _, video = suite.query_key(VIDEO_KEY, cwd)
+    _, audio = suite.query_key(AUDIO_KEY, cwd)
+    expect(len(video) == 14 and len(audio) == 6 and all(t == "REG_DWORD" for t, _ in list(video.values()) + list(audio.values())),
+           f"the keys hold {video} and {audio}")
+    for name, value in chosen.items():
+        expect(video[name][1] == hex(value), f"{name} is {video[name][1]}, not {hex(value)}")
+    expect(audio["Format"][1] == "0x3", f"Format is {audio['Format'][1]}")
+    expect(suite.saved_blob(cwd) == suite.saved_blob(cwd, windows=False), "the stored records differ")
+
+    # Keys move the slider, which the page does not take as a choice; a typed interval is taken.
+    windows, linux = suite.both(["config", "--key-slide", "Performance=4", "--type", "Key frame interval=5000", "--ok"],
+                                cwd)
+    expect(windows.returncode == 0 and stored_settings(windows) == stored_settings(linux),
+           f"after keys on the slider:\n{stored_settings(windows)}\nby the Linux build:\n{stored_settings(linux)}")
+    expect(suite.query_key(VIDEO_KEY, cwd)[1]["Performance"][1] == "0x1", "the slider moved by keys was stored")
+
+    before = [suite.query_key(key, cwd) for key in (VIDEO_KEY, AUDIO_KEY)]
+    blob = suite.saved_blob(cwd)
+    result = suite.windows(["config", "--pick", "Compression=1-pass CBR", "--type", "Bit rate=1500000", "--check",
+                            "Aspect ratio", "--slide", "Performance=3", "--tab", "Audio", "--pick", "Format=#1",
+                            "--cancel"], cwd)
+    expect(result.returncode == 0 and "Config returned 1\n" in text(result.stdout), text(result.stderr))
+    expect([suite.query_key(key, cwd) for key in (VIDEO_KEY, AUDIO_KEY)] == before and suite.saved_blob(cwd) == blob,
+           "Cancel changed the stored settings")
+
+    shots = take_sheet_screenshots(suite, cwd)
+    suite.reg(["delete", r"HKCU\Software\Veltrane", "/f"], cwd)
+    print("OK stores what the Linux build stores, Cancel nothing; screenshots:", ", ".join(shots))
+
+
+def take_sheet_screenshots(suite, cwd):
+    """Shows the sheet, holds it on each page while ImageMagick takes the screen, then cancels."""
+    folder = os.path.join(suite.root, "screenshots")
+    os.makedirs(folder, exist_ok=True)
+    pages = ["Video", "Audio"]
+    args = ["wine", suite.host, "config"]
+    for page in pages:
+        args += ["--tab", page, "--hold", page]
+    out_path = os.path.join(cwd, "held.out")
+    with open(out_path, "wb") as out, open(os.path.join(cwd, "held.err"), "wb") as err:
+        host = subprocess.Popen(args + ["--cancel"], env=suite.env(), cwd=cwd, stdin=subprocess.PIPE, stdout=out,
+                                stderr=err)
+        shots = []
+        try:
+            for page in pages:
+                deadline = time.monotonic() + WAIT
+                while f"hold {page}\n".encode() not in read(out_path):
+                    expect(host.poll() is None, f"the host ended before the {page} page was held")
+                    expect(time.monotonic() < deadline, f"the {page} page was not held within {WAIT} s")
+                    time.sleep(0.02)
+                raw = os.path.join(cwd, f"{page}.png")
+                run(["/usr/bin/import", "-display", suite.state()["display"], "-window", "root", raw], env=os.environ)
+                shot = os.path.join(folder, f"sheet-{page.lower()}.png")
+                # Only the sheet: the rest of the screen is the empty root window.
+                run(["/usr/bin/convert", raw, "-trim", "+repage", shot], env=os.environ)
+                size = run(["/usr/bin/identify", "-format", "%w %h", shot], env=os.environ).stdout.split()
+                expect(int(size[0]) >= 200 and int(size[1]) >= 200, f"the {page} screenshot is only {size}")
+                shots.append(shot)
+                host.stdin.write(b"\n")
+                host.stdin.flush()
+            host.stdin.close()
+            expect(host.wait(timeout=WAIT) == 0, "the held sheet did not end well")
+        finally:
+            if host.poll() is None:
+                host.kill()
+                host.wait()
+    return shots
+
+
 def check_interfaces(suite):
     """Our interface declarations against mingw-w64's (and the reference's slot table)."""
     cwd = suite.workdir("interfaces")
@@ -435,6 +531,7 @@ CHECKS = {
     "recordings": check_recordings,
     "planted-runtime": check_planted_runtime,
     "interfaces": check_interfaces,
+    "sheet": check_sheet,
 }
 
 
