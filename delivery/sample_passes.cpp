@@ -34,8 +34,11 @@ HRESULT SendFrameAudio(const HostJob& job, const SampleTarget& audio, uint32_t f
     const uint64_t f = static_cast<uint64_t>(job.FrameCount);
     const uint64_t first = a * (frame - dropped) / f;
     const uint64_t next = a * (static_cast<uint64_t>(frame) + 1) / f;
+    const int32_t asked = static_cast<int32_t>(next - first);
     int32_t read = 0;
-    const void* data = job.FetchAudio(static_cast<int32_t>(first), static_cast<int32_t>(next - first), &read);
+    const void* data = job.FetchAudio(static_cast<int32_t>(first), asked, &read);
+    // The block behind the pointer is no longer than what was asked for, whatever count comes back.
+    if (read > asked) read = asked;
     DWORD bytes = 0;
     if (!AudioByteCount(job, read, &bytes)) return E_INVALIDARG;
     if (bytes == 0) return last;
@@ -136,6 +139,7 @@ PassOutcome WalkAudioPass(const HostJob& job, const SampleTarget& target, bool w
         }
         int32_t read = 0;
         const void* data = job.FetchAudio(static_cast<int32_t>(position), block, &read);
+        if (read > block) read = block;
         // An editor with nothing more before the end would keep the walk from ever finishing.
         if (read <= 0) {
             if (writing) outcome.Complete = true;

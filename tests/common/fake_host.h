@@ -59,7 +59,8 @@ struct FakeHost {
     int32_t nullFrameAt = -1;      // FetchFrame returns null for this index
     int32_t nullAudioAtCall = -1;  // FetchAudio returns null on its n-th call (0 = first)
     int32_t zeroAudioAtCall = -1;  // FetchAudio reports 0 samples from its n-th call on
-    int32_t shortAudioBy = 0;      // FetchAudio delivers this many samples fewer than asked (not below 0)
+    int32_t shortAudioBy = 0;      // FetchAudio reports this many samples fewer than asked (not below 0;
+                                   // negative: more than asked, in a block that long)
 
     // What happened, in order.
     std::vector<CallRecord> calls;

@@ -178,6 +178,23 @@ TEST_F(OutputRun, OneStreamJobsWriteOnlyTheirStream) {
     EXPECT_TRUE(Samples(0, u"TamselVideo1").empty());
 }
 
+// The block behind the editor's pointer is only as long as the request, whatever count it reports.
+TEST_F(OutputRun, AudioReportedLongerThanAskedForIsTakenAsLongAsAsked) {
+    host.PublishTiming("1D1221");
+    ASSERT_EQ(Run(), 1);
+    const std::vector<standin::RecordedSample> honest = Samples(0, u"TamselAudio1");
+    host.shortAudioBy = -300;  // 300 samples more than asked for
+    standin::StartRecording();
+    ASSERT_EQ(Run(), 1);
+    const std::vector<standin::RecordedSample> overlong = Samples(0, u"TamselAudio1");
+    ASSERT_EQ(overlong.size(), honest.size());
+    for (size_t k = 0; k < honest.size(); ++k) {
+        EXPECT_EQ(overlong[k].time, honest[k].time);
+        EXPECT_EQ(overlong[k].size, honest[k].size);
+        EXPECT_EQ(overlong[k].hash, honest[k].hash);
+    }
+}
+
 TEST_F(OutputRun, TwoPassModesPreprocessTheSameTimeLineBeforeWriting) {
     StoreSettings([](EncoderSettings& s) {
         s.CompressionMode = 1;
