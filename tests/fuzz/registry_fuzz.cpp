@@ -1,0 +1,144 @@
+// The registry store's file as anyone may have left it (edited by hand, cut short, from another
+// program): the settings read from it are the stored set or all defaults, never a mixture; a write
+// keeps every value it did not change, or, over a file that cannot be parsed, starts afresh and
+// keeps the old file aside byte for byte.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "settings/encoder_settings.h"
+#include "settings/settings_registry.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+struct RawValue {
+    LONG status = ERROR_FILE_NOT_FOUND;
+    DWORD type = 0;
+    std::vector<BYTE> bytes;
+    bool operator==(const RawValue& o) const { return status == o.status && type == o.type && bytes == o.bytes; }
+};
+
+RawValue ReadRaw(const char* keyPath, const char* name) {
+    RawValue v;
+    HKEY key = nullptr;
+    v.status = RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key);
+    if (v.status != ERROR_SUCCESS) return v;
+    BYTE buffer[512];
+    DWORD size = sizeof buffer;
+    v.status = RegQueryValueExA(key, name, nullptr, &v.type, buffer, &size);
+    if (v.status == ERROR_SUCCESS) v.bytes.assign(buffer, buffer + size);
+    RegCloseKey(key);
+    return v;
+}
+
+uint32_t Field(const EncoderSettings& s, size_t offset) {
+    uint32_t v;
+    std::memcpy(&v, reinterpret_cast<const char*>(&s) + offset, 4);
+    return v;
+}
+
+std::string Directory(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+std::vector<std::string> SetAsideFiles(const std::string& directory) {
+    std::vector<std::string> out;
+    if (DIR* d = opendir(directory.c_str())) {
+        while (dirent* e = readdir(d)) {
+            if (std::strncmp(e->d_name, "registry.reg.bad-", 17) == 0) out.push_back(directory + "/" + e->d_name);
+        }
+        closedir(d);
+    }
+    return out;
+}
+
+std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const EncoderSettings defaults = FuzzDefaults();
+    FuzzReset();
+    const std::string path = standin::RegistryFilePath();
+    const std::string directory = Directory(path);
+    std::string parent = Directory(directory);
+    mkdir(parent.c_str(), 0700);
+    mkdir(directory.c_str(), 0700);
+    const std::string file(reinterpret_cast<const char*>(data), size);
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << file;
+        FUZZ_REQUIRE(out.good(), "the store file is written");
+    }
+
+    std::vector<RawValue> before;
+    bool complete = true, unparsed = false;
+    for (const SettingsRegistryRow& row : SettingsRegistryTable) {
+        before.push_back(ReadRaw(row.KeyPath, row.ValueName));
+        const RawValue& v = before.back();
+        uint32_t value = 0;
+        if (v.status == ERROR_SUCCESS && v.type == REG_DWORD && v.bytes.size() == 4) {
+            std::memcpy(&value, v.bytes.data(), 4);
+            if (row.Maximum != kNoMaximum && value > row.Maximum) complete = false;
+        } else {
+            complete = false;
+        }
+        if (v.status == ERROR_BADDB) unparsed = true;
+    }
+    if (unparsed) {
+        for (const RawValue& v : before) FUZZ_REQUIRE(v.status == ERROR_BADDB, "a bad file fails every read");
+    }
+
+    // The stored set whole, or the defaults whole.
+    EncoderSettings loaded;
+    std::memset(&loaded, 0xCD, sizeof loaded);
+    FUZZ_REQUIRE(LoadSettings(&loaded) == S_OK, "the settings load");
+    for (size_t i = 0; i < kSettingsRegistryRows; ++i) {
+        const SettingsRegistryRow& row = SettingsRegistryTable[i];
+        uint32_t want = Field(defaults, row.FieldOffset);
+        if (complete) std::memcpy(&want, before[i].bytes.data(), 4);
+        FUZZ_REQUIRE(Field(loaded, row.FieldOffset) == want,
+                     std::string(row.ValueName) + (complete ? " is not the stored value" : " is not the default"));
+    }
+
+    // One value written: it reads back, and nothing else changed, or a bad file went aside whole.
+    const size_t changed = size ? data[size / 2] % kSettingsRegistryRows : 0;
+    const SettingsRegistryRow& target = SettingsRegistryTable[changed];
+    const uint32_t value = static_cast<uint32_t>(size * 2654435761u);
+    FUZZ_REQUIRE(WriteRegistryDword(target.KeyPath, target.ValueName, value), "the write succeeds");
+    for (size_t i = 0; i < kSettingsRegistryRows; ++i) {
+        const SettingsRegistryRow& row = SettingsRegistryTable[i];
+        const RawValue after = ReadRaw(row.KeyPath, row.ValueName);
+        if (i == changed) {
+            RawValue written;
+            written.status = ERROR_SUCCESS;
+            written.type = REG_DWORD;
+            written.bytes.resize(4);
+            std::memcpy(written.bytes.data(), &value, 4);
+            FUZZ_REQUIRE(after == written, std::string(row.ValueName) + " does not read back as written");
+        } else if (unparsed) {
+            FUZZ_REQUIRE(after.status == ERROR_FILE_NOT_FOUND,
+                         std::string(row.ValueName) + " came from a file that could not be parsed");
+        } else if (before[i].status == ERROR_SUCCESS) {
+            FUZZ_REQUIRE(after == before[i], std::string(row.ValueName) + " changed by a write of another value");
+        }
+    }
+    const std::vector<std::string> aside = SetAsideFiles(directory);
+    if (unparsed) {
+        FUZZ_REQUIRE(aside.size() == 1 && FileBytes(aside[0]) == file, "the bad file is kept aside whole");
+    } else {
+        FUZZ_REQUIRE(aside.empty(), "a parsed file was set aside");
+    }
+    for (const std::string& f : aside) std::remove(f.c_str());
+    RequireNothingLeft("after the registry's reads and write");
+    return 0;
+}

@@ -1,0 +1,206 @@
+// The settings sheet under any sequence of a user's actions: tabs, picks, typing of any text,
+// deletions, clicks and slider moves on both pages, over any stored set, ended by OK, Cancel or the
+// close box. After every action each edit shows the value its field holds; OK stores the working
+// record as the pages left it, and a set the next load takes whole; Cancel stores nothing; no
+// window, page or object outlives Config.
+#include <cctype>
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/standin/ui/driver.h"
+#include "platform/standin/ui/templates.h"
+#include "plugin/entry_points.h"
+#include "settings/encoder_settings.h"
+#include "settings/settings_registry.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "ui/page_support.h"
+#include "ui/resources/resource.h"
+#include "ui/settings_sheet.h"
+
+namespace {
+
+struct EditField {
+    int tab;
+    int id;
+    size_t offset;
+};
+
+// Which field each edit shows.
+const EditField kEditFields[] = {
+    {0, IDC_BITRATE, offsetof(EncoderSettings, Bitrate)},
+    {0, IDC_BUFFER_SIZE, offsetof(EncoderSettings, BufferWindow)},
+    {0, IDC_PEAK_BITRATE, offsetof(EncoderSettings, PeakBitrate)},
+    {0, IDC_PEAK_BUFFER, offsetof(EncoderSettings, PeakBuffer)},
+    {0, IDC_QUALITY, offsetof(EncoderSettings, Quality)},
+    {0, IDC_KEY_FRAME_INTERVAL, offsetof(EncoderSettings, KeyFrameInterval)},
+    {0, IDC_ASPECT_WIDTH, offsetof(EncoderSettings, ResizeToW)},
+    {0, IDC_ASPECT_HEIGHT, offsetof(EncoderSettings, ResizeToH)},
+    {1, IDC_BUFFER_SIZE, offsetof(EncoderSettings, AudioBufferWindow)},
+};
+
+uint32_t Field(const EncoderSettings& s, size_t offset) {
+    uint32_t v;
+    std::memcpy(&v, reinterpret_cast<const char*>(&s) + offset, 4);
+    return v;
+}
+
+std::string Utf8(const std::u16string& s) {
+    std::string out;
+    for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+// Digits mostly, with the characters a user slips in.
+std::u16string TypedText(FuzzInput& in) {
+    static const char16_t kKeys[] = u"0123456789012345678901234567890123456789 -+x.,\u3000\uff10";
+    const size_t length = in.Byte() % 12;
+    std::u16string text;
+    for (size_t k = 0; k < length; ++k) {
+        const uint8_t b = in.Byte();
+        text += b == 0xFF ? static_cast<char16_t>(in.U16()) : kKeys[b % (sizeof kKeys / sizeof kKeys[0] - 1)];
+    }
+    return text;
+}
+
+std::vector<HWND> ControlsOfKind(HWND page, const char* kind) {
+    std::vector<HWND> out;
+    if (!page) return out;
+    for (HWND control : standin::DialogControls(page)) {
+        std::string name = Utf8(standin::ReadControl(control).className);
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (name.find(kind) != std::string::npos) out.push_back(control);
+    }
+    return out;
+}
+
+HWND Pick(const std::vector<HWND>& controls, uint8_t b) { return controls.empty() ? nullptr : controls[b % controls.size()]; }
+
+// The invariant of the edits: each shows, as a number, what its field holds.
+void RequireEditsShowTheirFields(HWND sheet, const char* after) {
+    for (const EditField& e : kEditFields) {
+        HWND page = standin::SheetPage(sheet, e.tab);
+        if (!page) continue;
+        const EncoderSettings* working = PageSettings(page);
+        FUZZ_REQUIRE(working != nullptr, "a page without its record");
+        BOOL read = FALSE;
+        const UINT shown = GetDlgItemInt(page, e.id, &read, FALSE);
+        const std::string text = Utf8(standin::WindowText(GetDlgItem(page, e.id)));
+        FUZZ_REQUIRE(read && shown == Field(*working, e.offset),
+                     "after " + std::string(after) + ", edit " + std::to_string(e.id) + " on tab " +
+                         std::to_string(e.tab) + " shows \"" + text + "\" for " +
+                         std::to_string(Field(*working, e.offset)));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput in(data, size);
+    FuzzReset();
+
+    // A stored set to start from: the defaults, or any values within the registry's limits.
+    if (in.Bit()) {
+        EncoderSettings s;
+        std::memset(&s, 0, sizeof s);
+        FUZZ_REQUIRE(LoadSettings(&s) == S_OK, "the defaults load");
+        for (const SettingsRegistryRow& row : SettingsRegistryTable) {
+            if (!in.Bit()) continue;
+            uint32_t v = in.U32();
+            if (row.Maximum != kNoMaximum) v %= row.Maximum + 1;
+            std::memcpy(reinterpret_cast<char*>(&s) + row.FieldOffset, &v, 4);
+        }
+        FUZZ_REQUIRE(WriteSettingsToRegistry(&s), "the set is stored");
+    }
+    EncoderSettings before;
+    std::memset(&before, 0, sizeof before);
+    const bool storedBefore = ReadSettingsFromRegistry(&before);
+
+    bool shown = false, pressedOk = false;
+    EncoderSettings working{};
+    HWND owner = standin::CreateOwnerWindow(u"editor");
+    standin::SetSheetDriver([&](HWND sheet) {
+        shown = true;
+        RequireEditsShowTheirFields(sheet, "the sheet came up");
+        const size_t actions = in.Byte() % 48;
+        for (size_t a = 0; a < actions && !in.Empty(); ++a) {
+            HWND page = standin::SheetPage(sheet, standin::SheetActiveTab(sheet));
+            const uint8_t op = in.Byte() % 9;
+            const uint8_t which = in.Byte();
+            switch (op) {
+            case 0: standin::SelectSheetTab(sheet, which % 3); break;
+            case 1: {
+                HWND combo = Pick(ControlsOfKind(page, "combo"), which);
+                const int count = combo ? static_cast<int>(standin::ReadControl(combo).entries.size()) : 0;
+                const int entry = static_cast<int>(in.Byte()) - 2;
+                if (combo) standin::PickComboEntry(combo, count ? entry % (count + 2) : entry);
+                break;
+            }
+            case 2:
+                if (HWND edit = Pick(ControlsOfKind(page, "edit"), which)) standin::TypeText(edit, TypedText(in));
+                break;
+            case 3:
+                if (HWND edit = Pick(ControlsOfKind(page, "edit"), which)) standin::SelectAllText(edit);
+                break;
+            case 4:
+                if (HWND edit = Pick(ControlsOfKind(page, "edit"), which)) standin::PressBackspace(edit);
+                break;
+            case 5:
+                if (HWND edit = Pick(ControlsOfKind(page, "edit"), which)) standin::MoveCaretToEnd(edit);
+                break;
+            case 6:
+                if (HWND button = Pick(ControlsOfKind(page, "button"), which)) standin::ClickButton(button);
+                break;
+            case 7:
+                if (HWND slider = Pick(ControlsOfKind(page, "trackbar"), which)) {
+                    standin::DragSlider(slider, static_cast<int8_t>(in.Byte()));
+                }
+                break;
+            case 8:
+                if (HWND slider = Pick(ControlsOfKind(page, "trackbar"), which)) {
+                    standin::KeySlider(slider, static_cast<int8_t>(in.Byte()));
+                }
+                break;
+            }
+            RequireEditsShowTheirFields(sheet, ("action " + std::to_string(a) + " (" + std::to_string(op) + ")").c_str());
+        }
+        const uint8_t end = in.Byte() % 3;
+        if (end == 0) {
+            HWND page = standin::SheetPage(sheet, 0);
+            if (page && PageSettings(page)) working = *PageSettings(page);
+            pressedOk = standin::PressSheetOk(sheet);
+        } else if (end == 1) {
+            standin::PressSheetCancel(sheet);
+        } else {
+            standin::PressSheetCloseBox(sheet);
+        }
+    });
+    FUZZ_REQUIRE(Config(owner, standin::ModuleInstanceOf(reinterpret_cast<const void*>(&ConfigureSettings))) == 1,
+                 "Config answers 1");
+    standin::SetSheetDriver(nullptr);
+    DestroyWindow(owner);
+    FUZZ_REQUIRE(shown, "the sheet came up");
+
+    EncoderSettings after;
+    std::memset(&after, 0, sizeof after);
+    const bool storedAfter = ReadSettingsFromRegistry(&after);
+    if (pressedOk) {
+        // What the pages left is stored, and the next load takes it whole.
+        FUZZ_REQUIRE(storedAfter, "OK stored a set the next load refuses");
+        for (const SettingsRegistryRow& row : SettingsRegistryTable) {
+            FUZZ_REQUIRE(Field(after, row.FieldOffset) == Field(working, row.FieldOffset),
+                         std::string(row.ValueName) + " stored otherwise than the pages left it");
+        }
+    } else {
+        FUZZ_REQUIRE(storedAfter == storedBefore, "a cancelled sheet changed the store");
+        for (const SettingsRegistryRow& row : SettingsRegistryTable) {
+            if (storedBefore) {
+                FUZZ_REQUIRE(Field(after, row.FieldOffset) == Field(before, row.FieldOffset),
+                             std::string(row.ValueName) + " changed by a cancelled sheet");
+            }
+        }
+    }
+    RequireNothingLeft("after Config");
+    return 0;
+}
