@@ -117,10 +117,12 @@ TEST(DialogEngine, SheetCreatesPagesWhenFirstShownAndEndsAsComctlDoes) {
                     EXPECT_TRUE(standin::SelectSheetTab(sheet, 1));
                     EXPECT_NE(standin::SheetPage(sheet, 1), nullptr);
                 }
-                if (c.end == 0) EXPECT_TRUE(standin::PressSheetOk(sheet));
-                if (c.end == 1) EXPECT_TRUE(standin::PressSheetCancel(sheet));
-                if (c.end == 2) EXPECT_TRUE(standin::PressSheetCloseBox(sheet));
-                if (c.end < 3) EXPECT_FALSE(standin::PressSheetOk(sheet)) << "an ended sheet takes no more";
+                bool (*const ends[])(HWND) = {standin::PressSheetOk, standin::PressSheetCancel,
+                                              standin::PressSheetCloseBox};
+                if (c.end < 3) {
+                    EXPECT_TRUE(ends[c.end](sheet));
+                    EXPECT_FALSE(standin::PressSheetOk(sheet)) << "an ended sheet takes no more";
+                }
             },
             owner);
         EXPECT_EQ(r, c.result) << c.name;

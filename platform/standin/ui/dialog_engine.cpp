@@ -281,25 +281,19 @@ LRESULT SendGeneric(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool 
 struct UiProbe {
     UiProbe() {
         RegisterLeakProbe("ui", [] {
-            std::string out;
-            int n = 0;
+            // Controls go with their dialog, so the windows are named by the top-level ones.
+            std::string named;
+            size_t count = State().windows.size();
             for (const auto& entry : State().windows) {
                 const Window& w = *entry.second;
                 if (w.kind == WindowKind::Control) continue;
-                ++n;
                 static const char* const kinds[] = {"owner", "sheet", "dialog", "control"};
-                out += std::string(out.empty() ? "" : ", ") + kinds[static_cast<int>(w.kind)] + " \"" +
-                       Utf8FromUtf16(w.text) + "\"";
+                named += std::string(named.empty() ? "" : ", ") + kinds[static_cast<int>(w.kind)] + " \"" +
+                         Utf8FromUtf16(w.text) + "\"";
             }
-            int controls = 0;
-            for (const auto& entry : State().windows) controls += entry.second->kind == WindowKind::Control;
             std::string result;
-            if (n || controls) {
-                result = std::to_string(n + controls) + " window(s) not destroyed";
-                if (!out.empty()) result += " (" + out + ")";
-            }
-            int pages = LivePageHandles();
-            if (pages) {
+            if (count) result = std::to_string(count) + " window(s) not destroyed" + (named.empty() ? "" : " (" + named + ")");
+            if (int pages = LivePageHandles()) {
                 result += std::string(result.empty() ? "" : "; ") + std::to_string(pages) +
                           " property sheet page(s) not destroyed";
             }

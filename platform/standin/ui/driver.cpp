@@ -96,24 +96,19 @@ bool TypeText(HWND edit, const std::u16string& text) {
     return true;
 }
 
-bool SelectAllText(HWND edit) {
-    Window* w = Reach(edit, ControlType::Edit);
-    if (!w) return false;
+// Focuses the edit and selects all of its text, or puts the caret at its end.
+bool SelectToEnd(HWND edit, bool all) {
+    if (!Reach(edit, ControlType::Edit)) return false;
     ui::SetFocusTo(edit);
-    if (!(w = Find(edit))) return false;
-    w->selectionStart = 0;
+    Window* w = Find(edit);
+    if (!w) return false;
     w->selectionEnd = w->caret = w->text.size();
+    w->selectionStart = all ? 0 : w->caret;
     return true;
 }
 
-bool MoveCaretToEnd(HWND edit) {
-    Window* w = Reach(edit, ControlType::Edit);
-    if (!w) return false;
-    ui::SetFocusTo(edit);
-    if (!(w = Find(edit))) return false;
-    w->selectionStart = w->selectionEnd = w->caret = w->text.size();
-    return true;
-}
+bool SelectAllText(HWND edit) { return SelectToEnd(edit, true); }
+bool MoveCaretToEnd(HWND edit) { return SelectToEnd(edit, false); }
 
 bool PressBackspace(HWND edit) {
     if (!Reach(edit, ControlType::Edit)) return false;
@@ -155,9 +150,8 @@ bool DragSlider(HWND trackbar, int position) {
     if (!w) return false;
     ui::SetFocusTo(trackbar);
     if (!(w = Find(trackbar))) return false;
-    w->position = position;
-    if (w->position < w->rangeMin) w->position = w->rangeMin;
-    if (w->position > w->rangeMax) w->position = w->rangeMax;
+    // The thumb stops at the ends of the range, as TBM_SETPOS clamps.
+    ui::Send(trackbar, TBM_SETPOS, TRUE, position, false);
     int at = w->position;
     Scroll(trackbar, TB_THUMBTRACK, at);
     Scroll(trackbar, TB_THUMBPOSITION, at);
