@@ -146,8 +146,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     job.FrameWidth = static_cast<int32_t>(static_cast<uint32_t>(SmallOrAny(in, 40)) - 4u);
     job.FrameHeight = static_cast<int32_t>(static_cast<uint32_t>(SmallOrAny(in, 40)) - 4u);
     const uint8_t bytesChoice = in.Byte();
-    const int64_t exact = int64_t(job.FrameWidth) * job.FrameHeight * 3;
-    const int64_t padded = ((int64_t(job.FrameWidth) * 3 + 3) & ~int64_t(3)) * job.FrameHeight;
+    // Only the clamped sizes below matter; terms cut to +-2^16 keep their sign and their side of
+    // the clamp, and their products cannot overflow.
+    const int64_t w = std::clamp<int64_t>(job.FrameWidth, -(1 << 16), 1 << 16);
+    const int64_t h = std::clamp<int64_t>(job.FrameHeight, -(1 << 16), 1 << 16);
+    const int64_t exact = w * h * 3;
+    const int64_t padded = ((w * 3 + 3) & ~int64_t(3)) * h;
     job.FrameBytes = bytesChoice % 3 == 0 ? static_cast<int32_t>(std::clamp<int64_t>(exact, -1, 1 << 16))
                    : bytesChoice % 3 == 1 ? static_cast<int32_t>(std::clamp<int64_t>(padded, -1, 1 << 16))
                                           : static_cast<int32_t>(bytesChoice) - 8;
