@@ -139,7 +139,11 @@ PassOutcome WalkAudioPass(const HostJob& job, const SampleTarget& target, bool w
         }
         int32_t read = 0;
         const void* data = job.FetchAudio(static_cast<int32_t>(position), block, &read);
+        // The block behind the pointer holds no more than was asked for, nor more than the job
+        // has left, whatever count comes back.
+        const int64_t left = job.AudioSampleCount - position;
         if (read > block) read = block;
+        if (read > left) read = static_cast<int32_t>(left);
         // An editor with nothing more before the end would keep the walk from ever finishing.
         if (read <= 0) {
             if (writing) outcome.Complete = true;
