@@ -132,6 +132,30 @@ std::vector<int16_t> DecodeAudioMono(const std::string& file, int rate) {
     return samples;
 }
 
+int64_t PrimingLeadMs(int sampleRate) {
+    const int64_t frame = sampleRate >= 32000 ? 2048 : sampleRate >= 22050 ? 1024 : 512;
+    return (2 * frame * 1000 + sampleRate - 1) / sampleRate;
+}
+
+std::vector<int16_t> DecodeAudioAsPlayed(const std::string& file, int rate, Player player) {
+    std::string raw;
+    if (player == Player::Ffmpeg) {
+        raw = DecodeWithFfmpeg(file, "-map 0:a -af aresample=async=1:first_pts=0 -f s16le -ac 1 -ar " +
+                                         std::to_string(rate));
+    } else {
+        bool ok = false;
+        raw = RunCommand("gst-launch-1.0 -q filesrc location=" + ShellQuoted(file) +
+                             " ! asfdemux name=d d.audio_0 ! decodebin ! audioconvert ! audioresample ! audiorate"
+                             " ! audio/x-raw,format=S16LE,channels=1,rate=" +
+                             std::to_string(rate) + " ! fdsink fd=1",
+                         &ok);
+        EXPECT_TRUE(ok) << "GStreamer could not decode " << file;
+    }
+    std::vector<int16_t> samples(raw.size() / 2);
+    if (!samples.empty()) std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    return samples;
+}
+
 std::vector<int64_t> LoudOnsets(const std::vector<int16_t>& samples, int level, int64_t quietGap) {
     std::vector<int64_t> onsets;
     int64_t lastLoud = -1;

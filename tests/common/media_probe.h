@@ -49,6 +49,18 @@ std::string DecodeVideoFrames(const std::string& file, const std::string& pixelF
 // The audio mixed down to one channel of 16-bit samples at `rate`.
 std::vector<int16_t> DecodeAudioMono(const std::string& file, int rate);
 
+// How much later than the writer's times every stream of a file with audio at `sampleRate` lies:
+// the codec's priming (two frames of 2048 samples at 32 kHz and above, 1024 at 22.05 kHz, 512
+// below), in whole ms rounded up, so that no packet lies before 0.
+int64_t PrimingLeadMs(int sampleRate);
+
+// The audio as a player places it on the file's time line: one channel of 16-bit samples at
+// `rate`, sample 0 at time 0, silence where the file has no sound and overlapping output dropped,
+// as FFmpeg (aresample's time stamp compensation) or GStreamer (asfdemux, the FFmpeg-based
+// decoder, audiorate) play it.
+enum class Player { Ffmpeg, Gstreamer };
+std::vector<int16_t> DecodeAudioAsPlayed(const std::string& file, int rate, Player player);
+
 // Where sounds louder than `level` start: the first sample past it, and again only after
 // `quietGap` samples at or below it.
 std::vector<int64_t> LoudOnsets(const std::vector<int16_t>& samples, int level, int64_t quietGap);

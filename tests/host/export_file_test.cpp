@@ -150,11 +150,13 @@ TEST(HostExportFile, VideoPacketsKeepTheRecordedTimesCleanPointsAndPictures) {
         ASSERT_EQ(lines.size(), kept.size());
         ASSERT_EQ(video.size(), lines.size());
 
+        const int64_t lead = PrimingLeadMs(std::stoi(ProbeStreams(e.file)[1]["sample_rate"]));
         int64_t lastKey = -1;
         size_t offTime = 0;
         std::string firstOff;
         for (size_t k = 0; k < video.size(); ++k) {
-            if (std::fabs(video[k].ptsMs * 10000.0 - static_cast<double>(lines[k].time)) > 5000.0 && offTime++ == 0) {
+            if (std::fabs((video[k].ptsMs - lead) * 10000.0 - static_cast<double>(lines[k].time)) > 5000.0 &&
+                offTime++ == 0) {
                 firstOff = "frame " + std::to_string(k) + " at " + std::to_string(video[k].ptsMs) + " ms, recorded " +
                            std::to_string(lines[k].time);
             }
@@ -179,7 +181,8 @@ TEST(HostExportFile, VideoPacketsKeepTheRecordedTimesCleanPointsAndPictures) {
 }
 
 // A second player's reader, GStreamer's own ASF demuxer, sees the video as ffprobe does: one
-// buffer per recorded sample, at the recorded time, key frames where the file has them.
+// buffer per recorded sample, at the recorded time (moved by the audio's priming), key frames where
+// the file has them.
 TEST(HostExportFile, GstreamerReadsTheVideoAsFfprobeDoes) {
     const std::string codes = RepeatCodesOver(RepeatCodesOver("2222D", 30) + "1D2" + RepeatCodesOver("1", 27), 120);
     RecordedExport e = ExportClip("gstreamer", codes, {"--key-every", "25"});
@@ -190,8 +193,10 @@ TEST(HostExportFile, GstreamerReadsTheVideoAsFfprobeDoes) {
     ASSERT_EQ(lines.size(), KeptFrames(codes, static_cast<int32_t>(codes.size())).size());
     ASSERT_EQ(gstreamer.size(), lines.size());
     ASSERT_EQ(ffprobe.size(), lines.size());
+    const int64_t lead = PrimingLeadMs(std::stoi(ProbeStreams(e.file)[1]["sample_rate"]));
     for (size_t k = 0; k < lines.size(); ++k) {
-        EXPECT_NEAR(gstreamer[k].ptsMs * 10000.0, static_cast<double>(lines[k].time), 5000.0) << "frame " << k;
+        EXPECT_NEAR((gstreamer[k].ptsMs - lead) * 10000.0, static_cast<double>(lines[k].time), 5000.0)
+            << "frame " << k;
         EXPECT_EQ(gstreamer[k].ptsMs, ffprobe[k].ptsMs) << "frame " << k;
         EXPECT_EQ(gstreamer[k].key, ffprobe[k].key) << "frame " << k;
         EXPECT_EQ(gstreamer[k].size, ffprobe[k].size) << "frame " << k;
@@ -210,10 +215,14 @@ TEST(HostExportFile, AudioRunsUnbrokenFromZeroAndClicksWithTheWhiteFrames) {
     ASSERT_FALSE(audio.empty());
     ASSERT_FALSE(video.empty());
 
-    // Packets follow each other without a hole, from before the first video frame to past the last.
+    // Packets follow each other without a hole, from the file's start, before the first video
+    // frame, to past the last; nothing lies before 0, where readers disagree.
     std::vector<ProbedStream> streams = ProbeStreams(e.file);
-    const double packetMs = kCodecFrame * 1000.0 / std::stoi(streams[1]["sample_rate"]);
-    EXPECT_LE(audio.front().ptsMs, 0);
+    const int fileRate = std::stoi(streams[1]["sample_rate"]);
+    const double packetMs = kCodecFrame * 1000.0 / fileRate;
+    const int64_t lead = PrimingLeadMs(fileRate);
+    EXPECT_EQ(audio.front().ptsMs, 0);
+    EXPECT_EQ(video.front().ptsMs, lead);
     for (size_t i = 1; i < audio.size(); ++i) {
         EXPECT_NEAR(static_cast<double>(audio[i].ptsMs - audio[i - 1].ptsMs), packetMs, 1.0) << "audio packet " << i;
     }
@@ -242,8 +251,32 @@ TEST(HostExportFile, AudioRunsUnbrokenFromZeroAndClicksWithTheWhiteFrames) {
     ASSERT_EQ(white.size(), markers.size());
     for (size_t m = 0; m < markers.size(); ++m) {
         EXPECT_EQ(BandIndex(grey, white[m], kWidth, kHeight), markers[m]);
-        EXPECT_NEAR(static_cast<double>(video[white[m]].ptsMs), clicks[m] * 1000.0 / kAudioRate, 1.5)
+        EXPECT_NEAR(static_cast<double>(video[white[m]].ptsMs - lead), clicks[m] * 1000.0 / kAudioRate, 1.5)
             << "white frame " << markers[m];
+    }
+
+    // Both players put the sound on the file's time line alike: the host's first sample, and every
+    // click, sounds with its white frame; before the first picture, the codec's silent priming.
+    for (Player player : {Player::Ffmpeg, Player::Gstreamer}) {
+        SCOPED_TRACE(player == Player::Ffmpeg ? "FFmpeg" : "GStreamer");
+        std::vector<int16_t> played = DecodeAudioAsPlayed(e.file, kAudioRate, player);
+        const size_t firstPicture = static_cast<size_t>(lead * kAudioRate / 1000);
+        ASSERT_GE(played.size(), firstPicture + static_cast<size_t>(handed));
+        std::vector<int64_t> heard = LoudOnsets(played, 16000, kAudioRate / 2);
+        ASSERT_EQ(heard.size(), markers.size());
+        for (size_t m = 0; m < markers.size(); ++m) {
+            EXPECT_NEAR(heard[m] * 1000.0 / kAudioRate, static_cast<double>(video[white[m]].ptsMs), 1.0)
+                << "click of frame " << markers[m];
+        }
+        // Quiet up to the codec frame that carries the first click's pre-echo.
+        const size_t ringing = static_cast<size_t>(kCodecFrame) * kAudioRate / fileRate;
+        int leadPeak = 0;
+        for (size_t i = 0; i + ringing < firstPicture; ++i) {
+            leadPeak = std::max(leadPeak, std::abs(static_cast<int>(played[i])));
+        }
+        EXPECT_LT(leadPeak, 64) << "sound before the first picture";
+        played.erase(played.begin(), played.begin() + static_cast<std::ptrdiff_t>(firstPicture));
+        ExpectNoSilentStretch(played, handed);
     }
 }
 

@@ -273,10 +273,11 @@ TEST(AsfFileSink, KeepsWriterTimesKeyFramesLanguagesAndAspect) {
         if (p.stream == 0) video.push_back(p);
     }
     ASSERT_EQ(video.size(), kept.size());
-    EXPECT_EQ(video[0].ptsMs, 0);
+    const int64_t lead = PrimingLeadMs(44100);
+    EXPECT_EQ(video[0].ptsMs, lead);
     int64_t lastKey = -1;
     for (size_t k = 0; k < kept.size(); ++k) {
-        EXPECT_LE(std::fabs(video[k].ptsMs - kept[k].time / 1e4), 0.5) << "frame " << k;
+        EXPECT_LE(std::fabs(video[k].ptsMs - lead - kept[k].time / 1e4), 0.5) << "frame " << k;
         if (clean[k]) {
             EXPECT_TRUE(video[k].key) << "clean point " << k;
         }
@@ -306,7 +307,7 @@ TEST(AsfFileSink, AudioStaysOnItsTimeLineAcrossGapsAndResampling) {
     struct Case {
         int inRate, inChannels, rate, channels;
     };
-    for (Case c : {Case{44100, 2, 44100, 2}, Case{48000, 1, 32000, 2}}) {
+    for (Case c : {Case{44100, 2, 44100, 2}, Case{48000, 1, 32000, 2}, Case{44100, 2, 22050, 1}, Case{48000, 2, 16000, 1}}) {
         SCOPED_TRACE(c.inRate);
         TempDir dir;
         std::string file = dir.File("audio.wmv");
@@ -346,6 +347,17 @@ TEST(AsfFileSink, AudioStaysOnItsTimeLineAcrossGapsAndResampling) {
         ASSERT_EQ(onsets.size(), bursts.size());
         for (size_t b = 0; b < bursts.size(); ++b) {
             EXPECT_NEAR(onsets[b] * 1000.0 / c.rate, bursts[b] * 1000.0 / c.inRate, 1.0) << "burst " << b;
+        }
+        // On the file's time line, after the codec's priming, in either player.
+        EXPECT_EQ(ProbePackets(file).front().ptsMs, 0);
+        for (Player player : {Player::Ffmpeg, Player::Gstreamer}) {
+            SCOPED_TRACE(player == Player::Ffmpeg ? "FFmpeg" : "GStreamer");
+            std::vector<int64_t> heard = LoudOnsets(DecodeAudioAsPlayed(file, c.rate, player), 4000, c.rate / 20);
+            ASSERT_EQ(heard.size(), bursts.size());
+            for (size_t b = 0; b < bursts.size(); ++b) {
+                EXPECT_NEAR(heard[b] * 1000.0 / c.rate, PrimingLeadMs(c.rate) + bursts[b] * 1000.0 / c.inRate, 1.0)
+                    << "burst " << b;
+            }
         }
     }
 }

@@ -128,6 +128,13 @@ int32_t OpenAudioTrack(const ObservedStream& s, AudioTrack& t) {
     return QueueSilence(t, t.encoder->frame_size);
 }
 
+int64_t AudioLeadMs(const AudioTrack& t) {
+    const AVCodecContext* c = t.encoder.get();
+    if (!c) return 0;
+    const int64_t samples = c->frame_size + c->initial_padding;
+    return (samples * 1000 + c->sample_rate - 1) / c->sample_rate;
+}
+
 int32_t AddAudioBlock(AudioTrack& t, uint64_t time, const uint8_t* data, uint32_t size,
                       const PacketOut& out) {
     if (!t.encoder) return NS_E_INVALID_REQUEST;

@@ -29,6 +29,10 @@ struct AudioTrack {
 // encoder goes) and queues the leading frame of silence; nothing is encoded yet.
 int32_t OpenAudioTrack(const ObservedStream& stream, AudioTrack& track);
 
+// How far before 0 the track's first packet lies, in whole milliseconds rounded up: the leading
+// frame of silence and the encoder's own delay. Valid once the track is open.
+int64_t AudioLeadMs(const AudioTrack& track);
+
 // One block of interleaved 16-bit samples at writer time `time`.
 int32_t AddAudioBlock(AudioTrack& track, uint64_t time, const uint8_t* data, uint32_t size,
                       const PacketOut& out);

@@ -258,8 +258,14 @@ private:
                 t.stream->time_base = {1, p->sample_rate};
             }
         }
-        // Audio starts before 0 (the encoder's delay and the leading silence); shifting every
-        // stream to make it non-negative would move the video off its times.
+        // The audio's first packets decode to the codec's priming and lie before 0. Readers
+        // disagree on those (FFmpeg skips their output, GStreamer's demuxer moves them to 0 and
+        // plays them), so every stream is moved later by the same whole milliseconds: nothing lies
+        // before 0, and the first picture and the first real sample keep their common time.
+        leadMs_ = 0;
+        for (const SinkTrack& t : tracks_) {
+            if (t.audio) leadMs_ = std::max(leadMs_, AudioLeadMs(*t.audio));
+        }
         oc->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
         int rc = avformat_write_header(oc, nullptr);
         if (rc < 0) return ResultFromLibrary(rc, E_FAIL);
@@ -284,8 +290,9 @@ private:
             return 0;
         }
         AVRational tb = t.stream->time_base;
-        int64_t start = av_rescale_q(packet->pts, timeBase, tb);
-        int64_t end = av_rescale_q(packet->pts + packet->duration, timeBase, tb);
+        const int64_t lead = av_rescale_q(leadMs_, {1, 1000}, tb);
+        int64_t start = std::max<int64_t>(av_rescale_q(packet->pts, timeBase, tb) + lead, 0);
+        int64_t end = av_rescale_q(packet->pts + packet->duration, timeBase, tb) + lead;
         // The file counts in ms: two frames closer than that still need increasing stamps.
         if (t.anyPacket && start <= t.lastDts) start = t.lastDts + 1;
         packet->pts = packet->dts = start;
@@ -338,6 +345,7 @@ private:
     std::vector<WaitingPacket> waiting_;
     bool writing_ = false;
     bool headerWritten_ = false;
+    int64_t leadMs_ = 0;  // added to every time written
     bool closed_ = false;
     int32_t failure_ = 0;
     int lockedOutput_ = -1;
