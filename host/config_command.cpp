@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/host_options.h"
+#include "host/host_text.h"
 #include "host/module_loader.h"
 #include "platform/standin/leaks.h"
 #include "platform/standin/ui/driver.h"
@@ -23,12 +24,7 @@ using standin::ControlState;
 std::string Utf8(const std::u16string& text) { return standin::Utf8FromUtf16(text); }
 
 // The command line's text (UTF-8) as the controls hold it.
-std::u16string Utf16(const std::string& text) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::u16string out(static_cast<size_t>(n > 0 ? n : 0), u'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), reinterpret_cast<WCHAR*>(&out[0]), n);
-    return out;
-}
+std::u16string Utf16(const std::string& text) { return WideFromCodePage(CP_UTF8, 0, text); }
 
 bool IsClass(const ControlState& c, const char* name) {
     std::string a = Utf8(c.className), b = name;

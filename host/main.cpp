@@ -17,6 +17,7 @@
 #include "host/same_file.h"
 #include "host/timing_codes.h"
 #include "host/host_options.h"
+#include "host/host_text.h"
 #include "platform/standin/utf8.h"
 #include "plugin/host_job.h"
 
@@ -232,12 +233,8 @@ int ParseArguments(int argc, char** argv, HostOptions& options) {
 // The table's strings are code page 932; the terminal wants UTF-8.
 std::string FromCodePage932(const char* text) {
     if (!text) return "(null)";
-    const int length = static_cast<int>(std::strlen(text));
-    if (length == 0) return std::string();
-    std::vector<WCHAR> wide(static_cast<size_t>(length));
-    int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, length, wide.data(), length);
-    if (n <= 0) return text;
-    return standin::Utf8FromUtf16(std::u16string(wide.begin(), wide.begin() + n));
+    const std::u16string wide = WideFromCodePage(932, MB_ERR_INVALID_CHARS, text);
+    return wide.empty() ? text : standin::Utf8FromUtf16(wide);
 }
 
 int PrintTable(const OutputPluginTable& table) {

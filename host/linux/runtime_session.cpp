@@ -2,6 +2,8 @@
 // left, and keep every message box.
 #include "host/runtime_session.h"
 
+#include "host/host_text.h"
+
 #include "platform/standin/leaks.h"
 #include "platform/standin/wmvcore/runtime.h"
 #include "platform/win32.h"
@@ -9,15 +11,6 @@
 namespace {
 
 size_t g_boxesBefore = 0;
-
-std::u16string FromCodePage932(const std::string& bytes) {
-    if (bytes.empty()) return std::u16string();
-    std::u16string out(bytes.size(), u'\0');
-    int n = MultiByteToWideChar(932, 0, bytes.data(), static_cast<int>(bytes.size()), &out[0],
-                                static_cast<int>(out.size()));
-    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return out;
-}
 
 }  // namespace
 
@@ -38,7 +31,8 @@ RuntimeSessionResult EndRuntimeSession(const std::string& recordPath) {
     for (size_t i = g_boxesBefore; i < boxes.size(); ++i) {
         const uint32_t kShown = 0xF0 | 0x0F;  // icon and buttons
         result.boxes.push_back(
-            ShownMessageBox{FromCodePage932(boxes[i].caption), FromCodePage932(boxes[i].text), boxes[i].style & kShown});
+            ShownMessageBox{WideFromCodePage(932, 0, boxes[i].caption), WideFromCodePage(932, 0, boxes[i].text),
+                            boxes[i].style & kShown});
     }
     return result;
 }

@@ -9,27 +9,13 @@
 #include <cstring>
 #include <map>
 
+#include "host/host_text.h"
 #include "platform/standin/leaks.h"
+#include "platform/standin/ui/driver.h"
 #include "platform/standin/utf8.h"
 #include "plugin/host_job.h"
 
 namespace {
-
-std::u16string FromCodePage932(const char* text) {
-    if (!text || !*text) return std::u16string();
-    int n = MultiByteToWideChar(932, 0, text, -1, nullptr, 0);
-    if (n <= 1) return std::u16string();
-    std::u16string out(static_cast<size_t>(n), u'\0');
-    MultiByteToWideChar(932, 0, text, -1, reinterpret_cast<wchar_t*>(&out[0]), n);
-    out.resize(static_cast<size_t>(n - 1));
-    return out;
-}
-
-std::u16string WindowText(HWND window) {
-    wchar_t buffer[1024];
-    int n = window ? GetWindowTextW(window, buffer, 1024) : 0;
-    return std::u16string(reinterpret_cast<const char16_t*>(buffer), n > 0 ? static_cast<size_t>(n) : 0);
-}
 
 BOOL CALLBACK FindIconControl(HWND child, LPARAM found) {
     char cls[16];
@@ -115,14 +101,14 @@ private:
         if (!text || !ok) return;  // not a message box
         auto seen = seen_.find(window);
         if (seen != seen_.end() && seen->second.pressed) return;  // closing
-        std::u16string caption = WindowText(window);
+        std::u16string caption = standin::WindowText(window);
         if (caption != caption_) {
             if (seen == seen_.end()) seen = seen_.emplace(window, Seen{GetTickCount(), false}).first;
             if (GetTickCount() - seen->second.since < kStrangerMs) return;
         }
         ShownMessageBox box;
         box.caption = caption;
-        box.text = WindowText(text);
+        box.text = standin::WindowText(text);
         box.style = IconStyle(window) | (GetDlgItem(window, IDCANCEL) ? MB_OKCANCEL : MB_OK);
         std::fprintf(stderr, "[%s] %s\n", standin::Utf8FromUtf16(box.caption).c_str(),
                      standin::Utf8FromUtf16(box.text).c_str());
@@ -179,7 +165,7 @@ bool BeginRuntimeSession(const OutputPluginTable& table, const std::string& reco
             return false;
         }
     }
-    if (!g_watcher.Start(FromCodePage932(table.DisplayName))) {
+    if (!g_watcher.Start(WideFromCodePage(932, 0, table.DisplayName ? table.DisplayName : ""))) {
         error = "cannot start the message box watcher";
         return false;
     }

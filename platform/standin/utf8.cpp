@@ -36,10 +36,6 @@ std::string Utf8FromUtf16(const std::u16string& text) {
     return out;
 }
 
-}  // namespace standin
-
-namespace standin {
-
 void AppendJsonString(std::string& out, const std::u16string& s) {
     out.push_back('"');
     for (size_t i = 0; i < s.size(); ++i) {

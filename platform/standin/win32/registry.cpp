@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -57,6 +56,12 @@ std::vector<std::string> g_denied;
 void (*g_beforeRename)() = nullptr;
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string LowerCase(const std::string& s) {
+    std::string out(s);
+    for (char& c : out) c = LowerAscii(c);
+    return out;
+}
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -322,45 +327,20 @@ bool ParseData(const std::string& text, Value& v) {
     return false;
 }
 
-uint64_t NameHash(const std::string& name) {
-    uint64_t h = 1469598103934665603ull;
-    for (char c : name) h = (h ^ static_cast<unsigned char>(LowerAscii(c))) * 1099511628211ull;
-    return h;
-}
-
-// One value per name (names compare without case): the last one written, in the place of the
-// first. By sorting hashes rather than looking each value up, so that a large key stays fast.
+// One value per name (names compare without case): the last one written, in the place of the first.
 void KeepLastOfEachName(std::vector<Value>& values) {
-    const size_t n = values.size();
-    if (n < 2) return;
-    std::vector<std::pair<uint64_t, size_t>> order;
-    order.reserve(n);
-    for (size_t i = 0; i < n; ++i) order.emplace_back(NameHash(values[i].name), i);
-    std::sort(order.begin(), order.end());
-    std::vector<bool> dropped(n, false);
-    bool any = false;
-    for (size_t a = 0, b = 0; a < n; a = b) {
-        for (b = a + 1; b < n && order[b].first == order[a].first; ++b) {
-        }
-        for (size_t i = a; i + 1 < b; ++i) {
-            const size_t first = order[i].second;
-            if (dropped[first]) continue;
-            for (size_t j = i + 1; j < b; ++j) {
-                const size_t later = order[j].second;
-                if (dropped[later] || !EqualNoCase(values[first].name, values[later].name)) continue;
-                values[first] = std::move(values[later]);
-                dropped[later] = any = true;
-            }
+    std::unordered_map<std::string, size_t> placeOf;
+    std::vector<Value> kept;
+    kept.reserve(values.size());
+    for (Value& v : values) {
+        auto place = placeOf.emplace(LowerCase(v.name), kept.size());
+        if (place.second) {
+            kept.push_back(std::move(v));
+        } else {
+            kept[place.first->second] = std::move(v);
         }
     }
-    if (!any) return;
-    size_t kept = 0;
-    for (size_t i = 0; i < n; ++i) {
-        if (dropped[i]) continue;
-        if (kept != i) values[kept] = std::move(values[i]);
-        ++kept;
-    }
-    values.resize(kept);
+    values = std::move(kept);
 }
 
 // One logical line of the file (continuations joined) into the store; false when it cannot be read.
@@ -396,8 +376,7 @@ bool ParseLine(std::string line, Store& store, std::unordered_map<std::string, s
         std::string lowered;
         for (size_t i = 0; i <= path.size(); ++i) {
             if (i != path.size() && path[i] != '\\') continue;
-            lowered.clear();
-            for (size_t c = 0; c < i; ++c) lowered += LowerAscii(path[c]);
+            lowered = LowerCase(path.substr(0, i));
             if (keyIndex.emplace(lowered, store.keys.size()).second) store.keys.push_back(Key{path.substr(0, i), {}});
         }
         current = &store.keys[keyIndex[lowered]];
