@@ -2,9 +2,6 @@
 // program): the settings read from it are the stored set or all defaults, never a mixture; a write
 // keeps every value it did not change, or, over a file that cannot be parsed, starts afresh and
 // keeps the old file aside byte for byte.
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -15,6 +12,7 @@
 #include "platform/win32.h"
 #include "settings/encoder_settings.h"
 #include "settings/settings_registry.h"
+#include "tests/common/store_files.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -45,19 +43,6 @@ uint32_t Field(const EncoderSettings& s, size_t offset) {
     return v;
 }
 
-std::string Directory(const std::string& path) { return path.substr(0, path.rfind('/')); }
-
-std::vector<std::string> SetAsideFiles(const std::string& directory) {
-    std::vector<std::string> out;
-    if (DIR* d = opendir(directory.c_str())) {
-        while (dirent* e = readdir(d)) {
-            if (std::strncmp(e->d_name, "registry.reg.bad-", 17) == 0) out.push_back(directory + "/" + e->d_name);
-        }
-        closedir(d);
-    }
-    return out;
-}
-
 std::string FileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -68,17 +53,8 @@ std::string FileBytes(const std::string& path) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const EncoderSettings defaults = FuzzDefaults();
     FuzzReset();
-    const std::string path = standin::RegistryFilePath();
-    const std::string directory = Directory(path);
-    std::string parent = Directory(directory);
-    mkdir(parent.c_str(), 0700);
-    mkdir(directory.c_str(), 0700);
     const std::string file(reinterpret_cast<const char*>(data), size);
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << file;
-        FUZZ_REQUIRE(out.good(), "the store file is written");
-    }
+    FUZZ_REQUIRE(WriteStoreFile(file), "the store file is written");
 
     std::vector<RawValue> before;
     bool complete = true, unparsed = false;
@@ -132,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_REQUIRE(after == before[i], std::string(row.ValueName) + " changed by a write of another value");
         }
     }
-    const std::vector<std::string> aside = SetAsideFiles(directory);
+    const std::vector<std::string> aside = StoreFiles("registry.reg.bad-");
     if (unparsed) {
         FUZZ_REQUIRE(aside.size() == 1 && FileBytes(aside[0]) == file, "the bad file is kept aside whole");
     } else {

@@ -4,17 +4,16 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/common/media_probe.h"
+#include "tests/common/store_files.h"
 #include "tests/host/host_run.h"
 
 namespace {
@@ -97,11 +96,8 @@ TEST(HostSettings, AStoreSetAsideIsReported) {
     std::string blob = TempPath("aside.blob");
     HostRun saved = RunHost({"config-blob", "save", blob});
     ASSERT_EQ(saved.exitCode, 0) << saved.err;
-    const char* home = std::getenv("XDG_CONFIG_HOME");
-    ASSERT_NE(home, nullptr);
-    mkdir((std::string(home) + "/brevlo").c_str(), 0700);
-    std::string store = std::string(home) + "/brevlo/registry.reg";
-    WriteFileBytes(store, "not a registry file\n");
+    ASSERT_TRUE(WriteStoreFile("not a registry file\n"));
+    const std::string store = standin::RegistryFilePath();
     HostRun loaded = RunHost({"config-blob", "load", blob});
     EXPECT_EQ(loaded.exitCode, 0) << loaded.err;
     EXPECT_NE(loaded.err.find("the settings store " + store + " could not be read; it was set aside as " + store +

@@ -5,8 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -16,6 +14,7 @@
 
 #include "platform/standin/leaks.h"
 #include "platform/win32.h"
+#include "tests/common/store_files.h"
 
 namespace {
 
@@ -26,26 +25,6 @@ std::string ReadFile(const std::string& path) {
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::string dir = path.substr(0, path.rfind('/'));
-    std::string cmd = "mkdir -p '" + dir + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::vector<std::string> FilesBeside(const std::string& path, const std::string& prefix) {
-    std::string dir = path.substr(0, path.rfind('/'));
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n.compare(0, prefix.size(), prefix) == 0) names.push_back(dir + "/" + n);
-        }
-        closedir(d);
-    }
-    return names;
 }
 
 LONG SetDword(const char* keyPath, const char* name, DWORD value) {
@@ -161,7 +140,7 @@ TEST(RegistryStandIn, FileIsReadableAndHandEditsAreRead) {
               std::string::npos)
         << text;
 
-    WriteFile(standin::RegistryFilePath(),
+    ASSERT_TRUE(WriteStoreFile(
               "Windows Registry Editor Version 5.00\r\n"
               "; edited by hand\r\n"
               "\r\n"
@@ -169,7 +148,7 @@ TEST(RegistryStandIn, FileIsReadableAndHandEditsAreRead) {
               "\"Count\"=dword:ffffffff\r\n"
               "\"Quote \\\"q\\\"\"=\"C:\\\\dir\"\r\n"
               "\"Short\"=hex(4):01,\\\r\n"
-              "  02\r\n");
+              "  02\r\n"));
     Query count = QueryFour(kKey, "Count");
     EXPECT_EQ(count.rc, ERROR_SUCCESS);
     EXPECT_EQ(count.data[3], 0xFF);
@@ -194,14 +173,14 @@ TEST(RegistryStandIn, FileIsReadableAndHandEditsAreRead) {
 
 TEST(RegistryStandIn, UnparseableFileFailsReadsAndIsKeptAsideOnWrite) {
     const std::string garbage = "this is not a registry file\n[broken\n";
-    WriteFile(standin::RegistryFilePath(), garbage);
+    ASSERT_TRUE(WriteStoreFile(garbage));
     HKEY key = reinterpret_cast<HKEY>(1);
     EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS);
     EXPECT_EQ(key, nullptr);
 
     ASSERT_EQ(SetDword(kKey, "Fresh", 5), ERROR_SUCCESS);
     EXPECT_EQ(QueryFour(kKey, "Fresh").rc, ERROR_SUCCESS);
-    std::vector<std::string> aside = FilesBeside(standin::RegistryFilePath(), "registry.reg.bad-");
+    std::vector<std::string> aside = StoreFiles("registry.reg.bad-");
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(ReadFile(aside[0]), garbage);
 }
@@ -209,7 +188,7 @@ TEST(RegistryStandIn, UnparseableFileFailsReadsAndIsKeptAsideOnWrite) {
 // A key's section may come back later in the file and the root's may follow others: the last
 // value of a name wins, whatever its case, and every key keeps its own values.
 TEST(RegistryStandIn, RepeatedSectionsAndALateRootReadAsOneStore) {
-    WriteFile(standin::RegistryFilePath(),
+    ASSERT_TRUE(WriteStoreFile(
               "Windows Registry Editor Version 5.00\n"
               "[HKEY_CURRENT_USER\\Software\\Example\\Test]\n"
               "\"Count\"=dword:00000001\n"
@@ -218,7 +197,7 @@ TEST(RegistryStandIn, RepeatedSectionsAndALateRootReadAsOneStore) {
               "[HKEY_CURRENT_USER]\n"
               "\"Top\"=dword:00000003\n"
               "[hkey_current_user\\software\\example\\test]\n"
-              "\"COUNT\"=dword:00000002\n");
+              "\"COUNT\"=dword:00000002\n"));
     EXPECT_EQ(QueryFour(kKey, "Count").data[0], 2);
     EXPECT_EQ(QueryFour("Software\\Other", "Count").data[0], 7);
     EXPECT_EQ(QueryFour("Software", "Count").rc, ERROR_FILE_NOT_FOUND);
@@ -235,8 +214,7 @@ TEST(RegistryStandIn, RepeatedSectionsAndALateRootReadAsOneStore) {
 // told, instead of hanging every command; reads go on.
 TEST(RegistryStandIn, AStuckLockFailsTheWriteInsteadOfHanging) {
     ASSERT_EQ(SetDword(kKey, "Old", 1), ERROR_SUCCESS);
-    std::string path = standin::RegistryFilePath();
-    std::string lockPath = path.substr(0, path.rfind('/')) + "/registry.lock";
+    std::string lockPath = StoreDirectory() + "/registry.lock";
     int held = open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX), 0);

@@ -2,7 +2,6 @@
 // saves its own: the store stays readable, every value in it is one that a save wrote whole, and
 // the next save goes through.
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -27,6 +26,7 @@
 #include "platform/standin/leaks.h"
 #include "settings/encoder_settings.h"
 #include "settings/settings_registry.h"
+#include "tests/common/store_files.h"
 
 namespace {
 
@@ -137,26 +137,9 @@ std::vector<StoredRow> ReadRows() {
     return rows;
 }
 
-std::string ConfigDirectory() {
-    std::string path = standin::RegistryFilePath();
-    return path.substr(0, path.rfind('/'));
-}
-
-std::vector<std::string> FilesOfTheStore() {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(ConfigDirectory().c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n.compare(0, 8, "registry") == 0) names.push_back(n);
-        }
-        closedir(d);
-    }
-    return names;
-}
-
 // No writer holds the store's lock any more.
 bool LockIsFree() {
-    int fd = open((ConfigDirectory() + "/registry.lock").c_str(), O_RDWR | O_CLOEXEC);
+    int fd = open((StoreDirectory() + "/registry.lock").c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT;
     bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
     close(fd);
@@ -254,9 +237,9 @@ TEST(SettingsSaveUnderKills, EveryKillLeavesAReadableStoreOfWholeValuesAndAFreeL
             ++complete;
             ExpectLoadGivesRows(rows);
         }
-        for (const std::string& file : FilesOfTheStore()) {
+        for (const std::string& file : StoreFiles("registry")) {
             EXPECT_EQ(file.find(".bad-"), std::string::npos) << file << ": the store was set aside";
-            if (file == "registry.reg.tmp") ++leftTemporary;
+            if (file == StoreDirectory() + "/registry.reg.tmp") ++leftTemporary;
         }
         if (::testing::Test::HasFailure()) break;
         ++survived;
@@ -271,9 +254,8 @@ TEST(SettingsSaveUnderKills, EveryKillLeavesAReadableStoreOfWholeValuesAndAFreeL
         EXPECT_EQ(rows[row].value, FieldOfRow(last, row)) << SettingsRegistryTable[row].ValueName;
     }
     ExpectLoadGivesRows(rows);
-    std::vector<std::string> files = FilesOfTheStore();
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"registry.lock", "registry.reg"}));
+    EXPECT_EQ(StoreFiles("registry"),
+              (std::vector<std::string>{StoreDirectory() + "/registry.lock", standin::RegistryFilePath()}));
 
     std::printf("kills survived: %lu of %lu (seed %lu); %lu left a complete set, %lu a half-written temporary file; "
                 "killed writers saved %u records in %.2f s; one save %.2f ms alone (%.0f records/s, %.0f values/s); "
