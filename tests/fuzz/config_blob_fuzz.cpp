@@ -9,17 +9,12 @@
 #include "plugin/entry_points.h"
 #include "settings/encoder_settings.h"
 #include "settings/settings_registry.h"
+#include "tests/common/settings_fields.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
 constexpr uint8_t kGuard = 0xA5;
-
-uint32_t Field(const void* record, size_t offset) {
-    uint32_t v;
-    std::memcpy(&v, static_cast<const char*>(record) + offset, 4);
-    return v;
-}
 
 // A size as an editor might pass it: near the record's size mostly, anything sometimes.
 int32_t SizeFrom(FuzzInput& in) {
@@ -55,7 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool complete = taken;
     if (taken) {
         for (const SettingsRegistryRow& row : SettingsRegistryTable) {
-            if (row.Maximum != kNoMaximum && Field(blob.data(), row.FieldOffset) > row.Maximum) complete = false;
+            if (row.Maximum != kNoMaximum && RecordField(blob.data(), row.FieldOffset) > row.Maximum) {
+                complete = false;
+            }
         }
     }
     if (!taken) {
@@ -75,8 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (size_t k = 0; k < backed; ++k) FUZZ_REQUIRE(out[k] == kGuard, "ConfigGet wrote into a short buffer");
     } else {
         for (const SettingsRegistryRow& row : SettingsRegistryTable) {
-            const uint32_t want = complete ? Field(blob.data(), row.FieldOffset) : Field(&defaults, row.FieldOffset);
-            FUZZ_REQUIRE(Field(out.data(), row.FieldOffset) == want,
+            const uint32_t want =
+                complete ? RecordField(blob.data(), row.FieldOffset) : RecordField(&defaults, row.FieldOffset);
+            FUZZ_REQUIRE(RecordField(out.data(), row.FieldOffset) == want,
                          std::string(row.ValueName) + (complete ? " is not the blob's" : " is not the default"));
         }
     }

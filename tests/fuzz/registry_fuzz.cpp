@@ -12,6 +12,7 @@
 #include "platform/win32.h"
 #include "settings/encoder_settings.h"
 #include "settings/settings_registry.h"
+#include "tests/common/settings_fields.h"
 #include "tests/common/store_files.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -34,12 +35,6 @@ RawValue ReadRaw(const char* keyPath, const char* name) {
     v.status = RegQueryValueExA(key, name, nullptr, &v.type, buffer, &size);
     if (v.status == ERROR_SUCCESS) v.bytes.assign(buffer, buffer + size);
     RegCloseKey(key);
-    return v;
-}
-
-uint32_t Field(const EncoderSettings& s, size_t offset) {
-    uint32_t v;
-    std::memcpy(&v, reinterpret_cast<const char*>(&s) + offset, 4);
     return v;
 }
 
@@ -80,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_REQUIRE(LoadSettings(&loaded) == S_OK, "the settings load");
     for (size_t i = 0; i < kSettingsRegistryRows; ++i) {
         const SettingsRegistryRow& row = SettingsRegistryTable[i];
-        uint32_t want = Field(defaults, row.FieldOffset);
+        uint32_t want = RecordField(&defaults, row.FieldOffset);
         if (complete) std::memcpy(&want, before[i].bytes.data(), 4);
-        FUZZ_REQUIRE(Field(loaded, row.FieldOffset) == want,
+        FUZZ_REQUIRE(RecordField(&loaded, row.FieldOffset) == want,
                      std::string(row.ValueName) + (complete ? " is not the stored value" : " is not the default"));
     }
 

@@ -14,6 +14,7 @@
 #include "plugin/entry_points.h"
 #include "settings/encoder_settings.h"
 #include "settings/settings_registry.h"
+#include "tests/common/settings_fields.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "ui/page_support.h"
 #include "ui/resources/resource.h"
@@ -39,12 +40,6 @@ const EditField kEditFields[] = {
     {0, IDC_ASPECT_HEIGHT, offsetof(EncoderSettings, ResizeToH)},
     {1, IDC_BUFFER_SIZE, offsetof(EncoderSettings, AudioBufferWindow)},
 };
-
-uint32_t Field(const EncoderSettings& s, size_t offset) {
-    uint32_t v;
-    std::memcpy(&v, reinterpret_cast<const char*>(&s) + offset, 4);
-    return v;
-}
 
 std::string Utf8(const std::u16string& s) {
     std::string out;
@@ -87,10 +82,10 @@ void RequireEditsShowTheirFields(HWND sheet, const char* after) {
         BOOL read = FALSE;
         const UINT shown = GetDlgItemInt(page, e.id, &read, FALSE);
         const std::string text = Utf8(standin::WindowText(GetDlgItem(page, e.id)));
-        FUZZ_REQUIRE(read && shown == Field(*working, e.offset),
+        FUZZ_REQUIRE(read && shown == RecordField(working, e.offset),
                      "after " + std::string(after) + ", edit " + std::to_string(e.id) + " on tab " +
                          std::to_string(e.tab) + " shows \"" + text + "\" for " +
-                         std::to_string(Field(*working, e.offset)));
+                         std::to_string(RecordField(working, e.offset)));
     }
 }
 
@@ -109,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (!in.Bit()) continue;
             uint32_t v = in.U32();
             if (row.Maximum != kNoMaximum) v %= row.Maximum + 1;
-            std::memcpy(reinterpret_cast<char*>(&s) + row.FieldOffset, &v, 4);
+            SetRecordField(&s, row.FieldOffset, v);
         }
         FUZZ_REQUIRE(WriteSettingsToRegistry(&s), "the set is stored");
     }
@@ -189,14 +184,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // What the pages left is stored, and the next load takes it whole.
         FUZZ_REQUIRE(storedAfter, "OK stored a set the next load refuses");
         for (const SettingsRegistryRow& row : SettingsRegistryTable) {
-            FUZZ_REQUIRE(Field(after, row.FieldOffset) == Field(working, row.FieldOffset),
+            FUZZ_REQUIRE(RecordField(&after, row.FieldOffset) == RecordField(&working, row.FieldOffset),
                          std::string(row.ValueName) + " stored otherwise than the pages left it");
         }
     } else {
         FUZZ_REQUIRE(storedAfter == storedBefore, "a cancelled sheet changed the store");
         for (const SettingsRegistryRow& row : SettingsRegistryTable) {
             if (storedBefore) {
-                FUZZ_REQUIRE(Field(after, row.FieldOffset) == Field(before, row.FieldOffset),
+                FUZZ_REQUIRE(RecordField(&after, row.FieldOffset) == RecordField(&before, row.FieldOffset),
                              std::string(row.ValueName) + " changed by a cancelled sheet");
             }
         }

@@ -19,6 +19,7 @@
 #include "settings/settings_registry.h"
 #include "tests/common/fake_host.h"
 #include "tests/common/recording_checks.h"
+#include "tests/common/settings_fields.h"
 #include "ui/resources/resource.h"
 #include "ui/settings_sheet.h"
 
@@ -278,10 +279,8 @@ TEST(FailureSweep, EveryCatalogueMLangHeapAndSheetCallOfConfigFailingInTurn) {
         ASSERT_TRUE(loads);
         ASSERT_TRUE(run.storedAny);
         for (const SettingsRegistryRow& row : SettingsRegistryTable) {
-            uint32_t got, want;
-            std::memcpy(&got, reinterpret_cast<const char*>(&run.stored) + row.FieldOffset, 4);
-            std::memcpy(&want, reinterpret_cast<const char*>(&loaded) + row.FieldOffset, 4);
-            EXPECT_EQ(got, want) << row.ValueName;
+            EXPECT_EQ(RecordField(&run.stored, row.FieldOffset), RecordField(&loaded, row.FieldOffset))
+                << row.ValueName;
         }
     }
     std::printf("Config failure points exercised: %zu\n", failures.size());

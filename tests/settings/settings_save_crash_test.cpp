@@ -26,6 +26,7 @@
 #include "platform/standin/leaks.h"
 #include "settings/encoder_settings.h"
 #include "settings/settings_registry.h"
+#include "tests/common/settings_fields.h"
 #include "tests/common/store_files.h"
 
 namespace {
@@ -59,16 +60,9 @@ EncoderSettings RecordOfSave(uint32_t writer, uint32_t save) {
     EncoderSettings record;
     std::memset(&record, 0, sizeof record);
     for (size_t row = 0; row < kSettingsRegistryRows; ++row) {
-        uint32_t value = ValueOfSave(row, writer, save);
-        std::memcpy(reinterpret_cast<unsigned char*>(&record) + SettingsRegistryTable[row].FieldOffset, &value, 4);
+        SetRecordField(&record, SettingsRegistryTable[row].FieldOffset, ValueOfSave(row, writer, save));
     }
     return record;
-}
-
-uint32_t FieldOfRow(const EncoderSettings& record, size_t row) {
-    uint32_t value;
-    std::memcpy(&value, reinterpret_cast<const unsigned char*>(&record) + SettingsRegistryTable[row].FieldOffset, 4);
-    return value;
 }
 
 // What one writing process tells the test; it lives in memory shared across the fork.
@@ -152,7 +146,8 @@ void ExpectLoadGivesRows(const std::vector<StoredRow>& rows) {
     std::memset(&loaded, 0, sizeof loaded);
     ASSERT_EQ(LoadSettings(&loaded), S_OK);
     for (size_t row = 0; row < kSettingsRegistryRows; ++row) {
-        EXPECT_EQ(FieldOfRow(loaded, row), rows[row].value) << SettingsRegistryTable[row].ValueName;
+        EXPECT_EQ(RecordField(&loaded, SettingsRegistryTable[row].FieldOffset), rows[row].value)
+            << SettingsRegistryTable[row].ValueName;
     }
 }
 
@@ -251,7 +246,8 @@ TEST(SettingsSaveUnderKills, EveryKillLeavesAReadableStoreOfWholeValuesAndAFreeL
     std::vector<StoredRow> rows = ReadRows();
     for (size_t row = 0; row < kSettingsRegistryRows; ++row) {
         ASSERT_TRUE(rows[row].present);
-        EXPECT_EQ(rows[row].value, FieldOfRow(last, row)) << SettingsRegistryTable[row].ValueName;
+        EXPECT_EQ(rows[row].value, RecordField(&last, SettingsRegistryTable[row].FieldOffset))
+            << SettingsRegistryTable[row].ValueName;
     }
     ExpectLoadGivesRows(rows);
     EXPECT_EQ(StoreFiles("registry"),

@@ -11,6 +11,7 @@
 #include "plugin/entry_points.h"
 #include "settings/encoder_settings.h"
 #include "settings/settings_registry.h"
+#include "tests/common/settings_fields.h"
 
 namespace {
 
@@ -83,15 +84,10 @@ EncoderSettings Customised() {
     return s;
 }
 
-uint32_t Field(const EncoderSettings& s, const SettingsRegistryRow& row) {
-    uint32_t v;
-    std::memcpy(&v, reinterpret_cast<const unsigned char*>(&s) + row.FieldOffset, 4);
-    return v;
-}
-
 void ExpectStoredFieldsEqual(const EncoderSettings& actual, const EncoderSettings& expected) {
     for (const SettingsRegistryRow& row : SettingsRegistryTable) {
-        EXPECT_EQ(Field(actual, row), Field(expected, row)) << row.KeyPath << "\\" << row.ValueName;
+        EXPECT_EQ(RecordField(&actual, row.FieldOffset), RecordField(&expected, row.FieldOffset))
+            << row.KeyPath << "\\" << row.ValueName;
     }
 }
 
@@ -205,9 +201,7 @@ TEST_F(SettingsTest, EachStoredValueHasItsNameKeyOffsetAndLimit) {
     EncoderSettings s = Filled(0);
     ASSERT_EQ(LoadSettings(&s), S_OK);
     for (const Stored& v : values) {
-        uint32_t field;
-        std::memcpy(&field, reinterpret_cast<const unsigned char*>(&s) + v.offset, 4);
-        EXPECT_EQ(field, valueFor(v)) << v.key << "\\" << v.name;
+        EXPECT_EQ(RecordField(&s, v.offset), valueFor(v)) << v.key << "\\" << v.name;
     }
 
     for (const Stored& v : values) {

@@ -14,6 +14,7 @@
 #include "platform/standin/wmvcore/runtime.h"
 #include "plugin/entry_points.h"
 #include "settings/settings_registry.h"
+#include "tests/common/settings_fields.h"
 #include "ui/resources/resource.h"
 #include "ui/settings_sheet.h"
 
@@ -39,15 +40,9 @@ EncoderSettings StoreWith(const std::function<void(EncoderSettings&)>& change) {
     return s;
 }
 
-uint32_t FieldAt(const EncoderSettings& s, size_t offset) {
-    uint32_t v;
-    std::memcpy(&v, reinterpret_cast<const unsigned char*>(&s) + offset, sizeof v);
-    return v;
-}
-
 void ExpectSameStore(const EncoderSettings& actual, const EncoderSettings& expected) {
     for (const SettingsRegistryRow& row : SettingsRegistryTable) {
-        EXPECT_EQ(FieldAt(actual, row.FieldOffset), FieldAt(expected, row.FieldOffset)) << row.ValueName;
+        EXPECT_EQ(RecordField(&actual, row.FieldOffset), RecordField(&expected, row.FieldOffset)) << row.ValueName;
     }
 }
 
@@ -125,7 +120,7 @@ TEST(SettingsSheet, FieldsAtTheirLimitsAreShownAsStoredAndComeBackUnchanged) {
     for (int32_t resize : {0, 1}) {
         const EncoderSettings limits = StoreWith([&](EncoderSettings& s) {
             for (const SettingsRegistryRow& row : SettingsRegistryTable) {
-                std::memcpy(reinterpret_cast<unsigned char*>(&s) + row.FieldOffset, &row.Maximum, 4);
+                SetRecordField(&s, row.FieldOffset, row.Maximum);
             }
             s.EnableResizeTo = resize;
         });
@@ -233,7 +228,8 @@ TEST(SettingsSheet, EditsTakeANumberInRangeAndPutBackAnythingElseAtOnce) {
             EXPECT_EQ(ReadControl(edit).text, std::u16string(shown.begin(), shown.end()));
             standin::PressSheetOk(sheet);
         });
-        EXPECT_EQ(FieldAt(Loaded(), c.offset), c.field);
+        const EncoderSettings loaded = Loaded();
+        EXPECT_EQ(RecordField(&loaded, c.offset), c.field);
     }
 }
 
