@@ -123,14 +123,11 @@ int32_t SmallOrAny(FuzzInput& in, int32_t small, int32_t unit = 1) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
     FuzzReset();
-    standin::EnableFileSink(false);
 
     // Stored settings: the defaults, or a rate-control mode and audio passes.
     const uint8_t settingsChoice = in.Byte();
     if (settingsChoice & 1) {
-        EncoderSettings s;
-        std::memset(&s, 0, sizeof s);
-        FUZZ_REQUIRE(LoadSettings(&s) == S_OK, "the defaults load");
+        EncoderSettings s = FuzzDefaults();
         s.CompressionMode = (settingsChoice >> 1) % 5;
         s.AudioNumberOfPasses = (settingsChoice & 0x10) ? 2 : 1;
         s.EnableResizeTo = (settingsChoice & 0x20) ? 1 : 0;
@@ -138,6 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         s.ResizeToH = 9;
         FUZZ_REQUIRE(WriteSettingsToRegistry(&s), "settings stored");
     }
+    standin::EnableFileSink(false);
 
     Host host;
     g_host = &host;

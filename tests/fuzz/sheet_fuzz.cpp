@@ -97,9 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // A stored set to start from: the defaults, or any values within the registry's limits.
     if (in.Bit()) {
-        EncoderSettings s;
-        std::memset(&s, 0, sizeof s);
-        FUZZ_REQUIRE(LoadSettings(&s) == S_OK, "the defaults load");
+        EncoderSettings s = FuzzDefaults();
         for (const SettingsRegistryRow& row : SettingsRegistryTable) {
             if (!in.Bit()) continue;
             uint32_t v = in.U32();
