@@ -4,7 +4,6 @@
 // a sample (before the first one it reports failure too). Either way
 // nothing is left behind, and every file the runtime ended is one ffprobe reads.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -20,6 +19,7 @@
 #include "tests/common/fake_host.h"
 #include "tests/common/media_probe.h"
 #include "tests/common/recording_checks.h"
+#include "tests/host/host_run.h"
 
 namespace {
 
@@ -60,16 +60,7 @@ bool IsPrefix(const std::vector<standin::RecordedSample>& part, const std::vecto
 
 class AbortAnywhere : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char dir[] = "/tmp/brevlo-abort-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        directory = dir;
-        path = directory + "/out.wmv";
-    }
-    void TearDown() override {
-        std::remove(path.c_str());
-        rmdir(directory.c_str());
-    }
+    void TearDown() override { std::remove(path.c_str()); }
 
     // 8 frames with a dropped and a long one; AbortRequested answers 1 from its call `abortAt` on.
     AbortRun Run(const AbortJob& job, int32_t abortAt) {
@@ -105,8 +96,7 @@ protected:
         return run;
     }
 
-    std::string directory;
-    std::string path;
+    const std::string path = TempPath("abort-anywhere.wmv");
 };
 
 TEST_F(AbortAnywhere, EveryAbortEndsAsItsPassCallsForAndLeavesNothingBehind) {
