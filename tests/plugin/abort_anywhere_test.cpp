@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "tests/common/fake_host.h"
 #include "tests/common/media_probe.h"
 #include "tests/common/recording_checks.h"
+#include "tests/common/stored_settings.h"
 #include "tests/host/host_run.h"
 
 namespace {
@@ -67,11 +67,7 @@ protected:
         AbortRun run;
         standin::ResetAll();
         std::remove(path.c_str());
-        EncoderSettings s;
-        std::memset(&s, 0, sizeof s);
-        EXPECT_EQ(LoadSettings(&s), S_OK);
-        job.settings(s);
-        EXPECT_TRUE(WriteSettingsToRegistry(&s));
+        StoreSettings(job.settings);
         {
             fakehost::FakeHost host;
             host.width = 64;

@@ -20,6 +20,7 @@
 #include "tests/common/fake_host.h"
 #include "tests/common/recording_checks.h"
 #include "tests/common/settings_fields.h"
+#include "tests/common/stored_settings.h"
 #include "ui/resources/resource.h"
 #include "ui/settings_sheet.h"
 
@@ -57,14 +58,6 @@ Counts Difference(const Counts& after, const Counts& before) {
         if (d > 0) out[method] = d;
     }
     return out;
-}
-
-void StoreSettings(const std::function<void(EncoderSettings&)>& change) {
-    EncoderSettings s;
-    std::memset(&s, 0, sizeof s);
-    ASSERT_EQ(LoadSettings(&s), S_OK);
-    change(s);
-    ASSERT_TRUE(WriteSettingsToRegistry(&s));
 }
 
 // ---- exports -------------------------------------------------------------------------------------

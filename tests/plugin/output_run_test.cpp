@@ -2,7 +2,6 @@
 // receives, in which order, and what the editor is told.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "settings/encoder_settings.h"
 #include "settings/settings_registry.h"
 #include "tests/common/fake_host.h"
+#include "tests/common/stored_settings.h"
 
 namespace {
 
@@ -35,15 +35,6 @@ protected:
         host.audioSampleCount = 9600;  // 1600 samples per frame
     }
     void TearDown() override { standin::StopRecording(); }
-
-    // Stores settings changed from the defaults, as the dialog would.
-    void StoreSettings(void (*change)(EncoderSettings&)) {
-        EncoderSettings s;
-        std::memset(&s, 0, sizeof(s));
-        ASSERT_EQ(LoadSettings(&s), S_OK);
-        change(s);
-        ASSERT_TRUE(WriteSettingsToRegistry(&s));
-    }
 
     int32_t Run() {
         job = host.MakeJob();
