@@ -2,6 +2,7 @@
 #include <string>
 
 #include "host/host_options.h"
+#include "host/host_platform.h"
 #include "host/progress.h"
 #include "host/runtime_session.h"
 #include "host/timing_codes.h"
@@ -129,11 +130,7 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
     g_export.abortAt = options.abortAt;
 
     // Caught before the map exists, so that no signal leaves it behind.
-#if !defined(_WIN32)
-    CatchInterrupt(standin::RemoveCreatedMappingNames);
-#else
-    CatchInterrupt(nullptr);
-#endif
+    CatchInterrupt(RemoveWhatOutlivesTheHost);
     PublishedTimingMap map;
     if (!options.noTiming && !PublishTimingMap(codes, options.timingReadOnly, map, error)) {
         std::fprintf(stderr, "brevlo-host: %s\n", error.c_str());

@@ -17,6 +17,7 @@
 #include "host/same_file.h"
 #include "host/timing_codes.h"
 #include "host/host_options.h"
+#include "host/host_platform.h"
 #include "host/host_text.h"
 #include "platform/standin/utf8.h"
 #include "plugin/host_job.h"

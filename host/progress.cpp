@@ -3,14 +3,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#define isatty _isatty
-#define STDERR_FILENO 2
-#else
-#include <unistd.h>
-#endif
+
+#include "host/host_platform.h"
 
 namespace {
 
@@ -56,17 +50,10 @@ void OnStopSignal(int signal) {
 
 }  // namespace
 
-void PrepareConsole() {
-#if defined(_WIN32)
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-#endif
-}
-
 void BeginProgress() {
     g_start = Clock::now();
     g_lastDraw = Clock::time_point{};
-    g_drawing = isatty(STDERR_FILENO) == 1;
+    g_drawing = StandardErrorIsTerminal();
     g_drawn = false;
 }
 
@@ -105,12 +92,7 @@ void CatchInterrupt(void (*beforeDying)()) {
     g_beforeDying = beforeDying;
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
-#if defined(SIGHUP)
-    std::signal(SIGHUP, OnStopSignal);
-#endif
-#if defined(SIGQUIT)
-    std::signal(SIGQUIT, EndAtOnce);
-#endif
+    CatchPlatformSignals(OnStopSignal, EndAtOnce);
 }
 
 bool InterruptRequested() { return g_interrupted != 0; }
@@ -121,9 +103,9 @@ const char* SignalName(int signal) {
     switch (signal) {
     case SIGINT: return "SIGINT";
     case SIGTERM: return "SIGTERM";
-#if defined(SIGHUP)
-    case SIGHUP: return "SIGHUP";
-#endif
-    default: return "a signal";
+    default: {
+        const char* name = PlatformSignalName(signal);
+        return name ? name : "a signal";
+    }
     }
 }

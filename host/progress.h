@@ -3,9 +3,6 @@
 
 #include <cstdint>
 
-// Standard output and error carry the same bytes in both builds (no CRLF from msvcrt's text mode).
-void PrepareConsole();
-
 // Draws nothing when standard error is not a terminal.
 void BeginProgress();
 void UpdateProgress(int32_t current, int32_t total);

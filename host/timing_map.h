@@ -14,3 +14,9 @@ bool PublishTimingMap(const std::string& codes, bool readOnly, PublishedTimingMa
 void WithdrawTimingMap(PublishedTimingMap& map);
 
 std::string TimingMapName();
+
+// For the platforms' read-only maps: the writable map of the codes, and a failure's reason with
+// the last error.
+bool PublishWritableTimingMap(const std::string& codes, const std::string& name, PublishedTimingMap& map,
+                              std::string& error);
+std::string TimingMapFailure(const char* what, const std::string& name);
