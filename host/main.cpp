@@ -286,6 +286,11 @@ int ConfigBlob(const OutputPluginTable& table, const HostOptions& options) {
         }
         std::vector<char> blob(static_cast<size_t>(size), 0);
         int32_t rc = table.ConfigGetEntry(blob.data(), size);
+        // A module that fills nothing hands out no blob; the editor keeps none either.
+        if (rc != size) {
+            std::fprintf(stderr, "brevlo-host: config-blob save failed: ConfigGet returned %d\n", rc);
+            return 1;
+        }
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(blob.data(), static_cast<std::streamsize>(blob.size()));
         if (!out.flush()) {

@@ -59,13 +59,28 @@ bool WriteRegistryDword(const char* keyPath, const char* valueName, uint32_t val
     return status == ERROR_SUCCESS;
 }
 
+namespace {
+
+bool WithinMaximum(const SettingsRegistryRow& row, uint32_t value) {
+    return row.Maximum == kNoMaximum || value <= row.Maximum;
+}
+
+// The record's field of the row; the record need not be aligned for it.
+uint32_t RowValue(const EncoderSettings* record, const SettingsRegistryRow& row) {
+    uint32_t value;
+    std::memcpy(&value, reinterpret_cast<const unsigned char*>(record) + row.FieldOffset, sizeof value);
+    return value;
+}
+
+}  // namespace
+
 HRESULT ReadStoredSettings(EncoderSettings* record) {
     if (!record) return E_INVALIDARG;
     unsigned char* bytes = reinterpret_cast<unsigned char*>(record);
     for (const SettingsRegistryRow& row : SettingsRegistryTable) {
         uint32_t value = 0;
         if (!ReadRegistryDword(row.KeyPath, row.ValueName, &value)) return S_FALSE;
-        if (row.Maximum != kNoMaximum && value > row.Maximum) return S_FALSE;
+        if (!WithinMaximum(row, value)) return S_FALSE;
         std::memcpy(bytes + row.FieldOffset, &value, sizeof value);
     }
     DWORD videoCodec = 0;
@@ -77,13 +92,18 @@ HRESULT ReadStoredSettings(EncoderSettings* record) {
 
 bool ReadSettingsFromRegistry(EncoderSettings* record) { return ReadStoredSettings(record) == S_OK; }
 
+bool SettingsWithinLimits(const EncoderSettings* record) {
+    if (!record) return false;
+    for (const SettingsRegistryRow& row : SettingsRegistryTable) {
+        if (!WithinMaximum(row, RowValue(record, row))) return false;
+    }
+    return true;
+}
+
 bool WriteSettingsToRegistry(const EncoderSettings* record) {
     if (!record) return false;
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(record);
     for (const SettingsRegistryRow& row : SettingsRegistryTable) {
-        uint32_t value;
-        std::memcpy(&value, bytes + row.FieldOffset, sizeof value);
-        if (!WriteRegistryDword(row.KeyPath, row.ValueName, value)) return false;
+        if (!WriteRegistryDword(row.KeyPath, row.ValueName, RowValue(record, row))) return false;
     }
     return true;
 }

@@ -35,5 +35,8 @@ bool ReadSettingsFromRegistry(EncoderSettings* record);
 // maxima, or the catalogue's failure when the set is complete but the video codec is not found.
 HRESULT ReadStoredSettings(EncoderSettings* record);
 
+// True when every value of the record is within its row's maximum, as a load accepts it.
+bool SettingsWithinLimits(const EncoderSettings* record);
+
 // Writes the twenty values in table order, stopping at the first failure.
 bool WriteSettingsToRegistry(const EncoderSettings* record);

@@ -1,6 +1,6 @@
 // The configuration blob as the editor hands it back: ConfigSet with any bytes and any size, then
-// ConfigGet with any capacity. Only a blob of the record's size is taken; what loads after it is
-// that blob's set whole (when every value is within its limit) or the defaults whole; ConfigGet
+// ConfigGet with any capacity. Only a blob of the record's size whose every value is within its
+// limit is taken; what loads after it is that blob's set whole, or the defaults whole; ConfigGet
 // answers the record's size and writes no byte past the record, and none into a smaller buffer.
 #include <cstring>
 #include <string>
@@ -38,7 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(blob.data(), &defaults, sizeof defaults);
     const std::string rest = in.Rest();
     std::memcpy(blob.data(), rest.data(), rest.size() < blob.size() ? rest.size() : blob.size());
-    const bool taken = !nullBlob && setSize == kConfigBlobSize;
+    bool withinLimits = true;
+    for (const SettingsRegistryRow& row : SettingsRegistryTable) {
+        if (row.Maximum != kNoMaximum && RecordField(blob.data(), row.FieldOffset) > row.Maximum) withinLimits = false;
+    }
+    const bool taken = !nullBlob && setSize == kConfigBlobSize && withinLimits;
     std::vector<uint8_t> setBuffer = blob;
     if (setSize > 0 && static_cast<size_t>(setSize) > setBuffer.size() && setSize <= 4096) setBuffer.resize(setSize);
 
@@ -47,14 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t answer = ConfigSet(nullBlob ? nullptr : setBuffer.data(), passedSet);
     FUZZ_REQUIRE(answer == (taken ? kConfigBlobSize : 0), "ConfigSet answered " + std::to_string(answer));
 
-    bool complete = taken;
-    if (taken) {
-        for (const SettingsRegistryRow& row : SettingsRegistryTable) {
-            if (row.Maximum != kNoMaximum && RecordField(blob.data(), row.FieldOffset) > row.Maximum) {
-                complete = false;
-            }
-        }
-    }
     if (!taken) {
         EncoderSettings stored;
         FUZZ_REQUIRE(!ReadSettingsFromRegistry(&stored), "a refused blob stored something");
@@ -73,9 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         for (const SettingsRegistryRow& row : SettingsRegistryTable) {
             const uint32_t want =
-                complete ? RecordField(blob.data(), row.FieldOffset) : RecordField(&defaults, row.FieldOffset);
+                taken ? RecordField(blob.data(), row.FieldOffset) : RecordField(&defaults, row.FieldOffset);
             FUZZ_REQUIRE(RecordField(out.data(), row.FieldOffset) == want,
-                         std::string(row.ValueName) + (complete ? " is not the blob's" : " is not the default"));
+                         std::string(row.ValueName) + (taken ? " is not the blob's" : " is not the default"));
         }
     }
     // ConfigGet with no buffer only answers the size.

@@ -359,6 +359,30 @@ TEST_F(SettingsTest, ConfigGetAnswersTheSizeAndFillsOnlyALargeEnoughBuffer) {
     EXPECT_EQ(blob[0], 0xAB);
 }
 
+// Without a media runtime (or with one lacking the video codec) there are no settings to hand
+// out, neither the stored ones nor the defaults: the editor gets no blob at all rather than one
+// of zeros that would be stored when it comes back.
+TEST_F(SettingsTest, ConfigGetHandsOutNothingWhenTheSettingsCannotBeLoaded) {
+    const EncoderSettings stored = Customised();
+    const std::function<void()> spoilers[] = {
+        [] { standin::FailCall("WMCreateProfileManager", 1, REGDB_E_CLASSNOTREG); },
+        [] { InstallCatalogue(false); },
+    };
+    for (bool withStore : {false, true}) {
+        for (const auto& spoil : spoilers) {
+            SCOPED_TRACE(withStore ? "a stored set" : "no stored set");
+            if (withStore) ASSERT_TRUE(WriteSettingsToRegistry(&stored));
+            spoil();
+            unsigned char blob[104];
+            std::memset(blob, 0xAB, sizeof blob);
+            EXPECT_EQ(ConfigGet(blob, 104), 0);
+            for (unsigned char b : blob) ASSERT_EQ(b, 0xAB);
+            EXPECT_EQ(ConfigGet(nullptr, 0), 104) << "the size query loads nothing";
+            InstallCatalogue();
+        }
+    }
+}
+
 TEST_F(SettingsTest, ConfigSetStoresOnlyAWholeBlob) {
     EncoderSettings blob = Customised();
     blob.VideoCodecIndex = 7;
@@ -374,6 +398,21 @@ TEST_F(SettingsTest, ConfigSetStoresOnlyAWholeBlob) {
     ExpectStoredFieldsEqual(s, blob);
     EXPECT_EQ(s.VideoCodecIndex, 1);
     EXPECT_EQ(s.Width, 0);
+
+    // A blob with any value beyond what a load accepts is refused whole, and the stored set stays
+    // the user's: storing it would turn every later load into the defaults.
+    for (const SettingsRegistryRow& row : SettingsRegistryTable) {
+        if (row.Maximum == kNoMaximum) continue;
+        SCOPED_TRACE(row.ValueName);
+        for (uint32_t beyond : {row.Maximum + 1, 0xFFFFFFFFu}) {
+            EncoderSettings spoilt = Customised();
+            spoilt.Quality = 7;
+            SetRecordField(&spoilt, row.FieldOffset, beyond);
+            EXPECT_EQ(ConfigSet(&spoilt, 104), 0);
+            ASSERT_EQ(LoadSettings(&s), S_OK);
+            ExpectStoredFieldsEqual(s, blob);
+        }
+    }
 
     // An unwritable registry is not the editor's concern.
     standin::DenyRegistryWrites("");
