@@ -123,6 +123,9 @@ PassOutcome WalkVideoPass(const HostJob& job, const VideoPassPlan& plan) {
         dropped = 0;
     }
     outcome.Complete = (i == frames);
+    // Nor is a writing pass that handed the writer nothing, whatever ended it (every frame
+    // dropped, no timing data from the first frame, an empty job).
+    if (plan.Writing && !wroteAny && SUCCEEDED(outcome.Result)) outcome.Result = E_FAIL;
     CloseFrameTimingMap();
     return outcome;
 }
@@ -146,8 +149,9 @@ PassOutcome WalkAudioPass(const HostJob& job, const SampleTarget& target, bool w
         if (read > left) read = static_cast<int32_t>(left);
         // An editor with nothing more before the end would keep the walk from ever finishing.
         if (read <= 0) {
-            if (writing) outcome.Complete = true;
-            else outcome.Result = E_UNEXPECTED;
+            if (!writing) outcome.Result = E_UNEXPECTED;
+            else if (position == 0) outcome.Result = E_FAIL;
+            else outcome.Complete = true;
             return outcome;
         }
         DWORD bytes = 0;
@@ -161,5 +165,7 @@ PassOutcome WalkAudioPass(const HostJob& job, const SampleTarget& target, bool w
         position += read;
     }
     outcome.Complete = true;
+    // A writing pass of no audio at all leaves no file worth keeping.
+    if (writing && position == 0) outcome.Result = E_FAIL;
     return outcome;
 }

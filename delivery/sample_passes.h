@@ -29,7 +29,8 @@ HRESULT SendHostSample(const SampleTarget& target, const void* data, DWORD bytes
 struct VideoPassPlan {
     SampleTarget Video;
     bool Writing;               // the writing pass: progress and key-frame flags; an abort after the
-                                // first sample is no error, one before it is E_ABORT
+                                // first sample is no error, one before it is E_ABORT, and a pass
+                                // that ends with no sample written for any other reason is E_FAIL
     bool Preview;               // RefreshPreview before each kept frame
     const SampleTarget* Audio;  // the audio of each kept frame and the dropped ones before it, or null
 };
@@ -45,8 +46,9 @@ PassOutcome WalkVideoPass(const HostJob& job, const VideoPassPlan& plan);
 
 // One pass over the audio in half-second blocks stamped by sample position. In the writing pass an
 // abort after the first block, or an editor that has no more samples before the end, ends it
-// quietly (an abort before any block is E_ABORT: nothing was written); in a preprocessing pass
-// both are failures (the writer would see only part of the audio).
+// quietly (an abort before any block is E_ABORT, no block at all otherwise E_FAIL: nothing was
+// written); in a preprocessing pass both are failures (the writer would see only part of the
+// audio).
 PassOutcome WalkAudioPass(const HostJob& job, const SampleTarget& target, bool writing);
 
 // Jobs whose time stamps cannot be computed (a rate of 0, negative counts) are refused by the

@@ -246,10 +246,11 @@ TEST_F(Delivery, NothingIsWrittenForAnAbortBeforeTheFirstFrameOrForNoFrames) {
     EXPECT_EQ(host.calls.size(), 1u);  // the abort question only
     EXPECT_TRUE(writer.EventsOf("WriteSample").empty());
 
+    // A job of no frames writes nothing either, and that is no file.
     host.calls.clear();
     host.abortAtCall = -1;
     host.frameCount = 0;
-    EXPECT_EQ(Deliver(), S_OK);
+    EXPECT_EQ(Deliver(), E_FAIL);
     EXPECT_TRUE(host.calls.empty());
     EXPECT_TRUE(writer.events.empty());
 }

@@ -201,6 +201,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_REQUIRE(result == 0 && writers == 0, "a job without a map or streams made a writer");
     }
     if (result == 1) FUZZ_REQUIRE(ends == 1, "reported as written without one EndWriting");
+    bool wroteAny = false;
+    for (const standin::RecordedSample& s : recording) wroteAny = wroteAny || s.pass == 0;
+    if (result == 1) FUZZ_REQUIRE(wroteAny, "reported as written with no sample written");
     FUZZ_REQUIRE(ends <= 1, "ended twice");
     const uint32_t block = static_cast<uint32_t>(static_cast<uint16_t>(job.AudioChannels)) * 2;
     std::string faults;

@@ -85,6 +85,12 @@ TEST(HostTiming, PatternSectionsRepeatOverTheFrames) {
         EXPECT_EQ(run.exitCode, 0) << c.pattern << "\n" << run.err;
         EXPECT_NE(Summary(run).find(c.expected), std::string::npos) << c.pattern << "\n" << run.err;
     }
+    // Codes that let no frame through leave no file to speak of: the export failed.
+    for (const char* pattern : {"\\x00", "D"}) {
+        HostRun run = RunHost({"export", "-o", TempPath("t.wmv"), "--size", "32x16", "--timing", pattern, "--frames", "4"});
+        EXPECT_EQ(run.exitCode, 1) << pattern << "\n" << run.err;
+        EXPECT_NE(run.err.find("Output returned 0"), std::string::npos) << pattern << "\n" << run.err;
+    }
 }
 
 TEST(HostTiming, BadPatternsAreRejectedBeforeAnyExport) {

@@ -170,9 +170,11 @@ TEST_F(OutputRun, OneStreamJobsWriteOnlyTheirStream) {
 }
 
 // The block behind the editor's pointer is only as long as the request, whatever count it reports.
-// With video the audio follows the frames; without it the audio is walked in blocks whose last one
-// reaches past the end of the job.
+// With video the audio follows the frames; without it the audio is walked in half-second blocks,
+// the first ones whole and the last one reaching past the end of the job.
 TEST_F(OutputRun, AudioReportedLongerThanAskedForIsTakenAsLongAsAsked) {
+    host.audioRate = 44100;
+    host.audioSampleCount = 50000;
     for (uint32_t content : {uint32_t(HasVideo | HasAudio), uint32_t(HasAudio)}) {
         host.contentFlags = content;
         host.shortAudioBy = 0;
@@ -328,3 +330,50 @@ TEST_F(OutputRun, AnAbortOrAFrameWithoutTimingDataEndsAUsableFileEarly) {
 }
 
 }  // namespace
+
+// Whatever ends the writing pass, one that handed the writer no sample at all has written no
+// usable file, and the editor is told so; a frame without timing data is still reported.
+TEST_F(OutputRun, AWritingPassThatWroteNothingIsAFailure) {
+    struct Case {
+        const char* what;
+        uint32_t content;
+        std::string codes;
+        int32_t frames;
+        void (*change)(FakeHost&);
+        size_t messages;
+    };
+    const Case cases[] = {
+        {"no timing data from frame 0", HasVideo | HasAudio, std::string("\0" "11111", 6), 6, nullptr, 1},
+        {"every frame dropped", HasVideo | HasAudio, "DDDDDD", 6, nullptr, 0},
+        {"every frame dropped, video only", HasVideo, "DDDDDD", 6, nullptr, 0},
+        {"a stop before the first frame", HasVideo | HasAudio, "111111", 6, [](FakeHost& h) { h.abortAtCall = 0; }, 0},
+        {"a job of no frames", HasVideo | HasAudio, "", 0, nullptr, 0},
+        {"audio only, the editor has none", HasAudio, "", 6, [](FakeHost& h) { h.zeroAudioAtCall = 0; }, 0},
+        {"audio only, no samples", HasAudio, "", 6, [](FakeHost& h) { h.audioSampleCount = 0; }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        standin::StartRecording();
+        const size_t before = Messages().size();
+        host.abortAtCall = -1;
+        host.abortCalls = 0;
+        host.zeroAudioAtCall = -1;
+        host.audioCalls = 0;
+        host.audioSampleCount = 9600;
+        host.contentFlags = c.content;
+        host.frameCount = c.frames;
+        host.PublishTiming(c.codes);
+        if (c.change) c.change(host);
+        EXPECT_EQ(Run(), 0);
+        EXPECT_TRUE(standin::Recording().empty());
+        EXPECT_EQ(Messages().size() - before, c.messages);
+    }
+
+    // One kept frame is enough for a file.
+    standin::StartRecording();
+    host.contentFlags = HasVideo | HasAudio;
+    host.frameCount = 6;
+    host.PublishTiming("DDDDD1");
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Samples(0, u"TamselVideo1").size(), 1u);
+}

@@ -51,16 +51,21 @@ TEST(OutputPresenceTest, WithTheMapItIsClosedAgainAndTheContentDecides) {
     standin::EnableFileSink(false);
     PublishedTimingMap map("");  // even a job of no frames needs the map to exist
     ASSERT_TRUE(map.Ok());
+    standin::CallCount("WMCreateWriter");  // switches the call counts on
+    int writers = 0;
     for (uint32_t flags : {HasVideo, HasAudio, HasVideo | HasAudio, HasVideo | 0x80000000u}) {
         HostJob job = VideoJob(flags);
         job.FrameCount = 0;
-        EXPECT_EQ(Output(&job), 1) << flags;
+        // The export runs, and having written nothing, makes no file.
+        EXPECT_EQ(Output(&job), 0) << flags;
+        EXPECT_EQ(standin::CallCount("WMCreateWriter"), ++writers) << flags;
         EXPECT_FALSE(IsFrameTimingMapOpen());
         EXPECT_EQ(standin::OpenMappingHandles(), 1);  // the publisher's only
     }
     for (uint32_t flags : {0u, 4u, 0xFFFFFFFCu}) {
         HostJob job = VideoJob(flags);
         EXPECT_EQ(Output(&job), 0) << flags;
+        EXPECT_EQ(standin::CallCount("WMCreateWriter"), writers) << flags;
     }
     EXPECT_TRUE(standin::ShownMessageBoxes().empty());
 }
