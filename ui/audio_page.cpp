@@ -81,6 +81,24 @@ bool AddFormatEntry(HWND combo, IWMCodecInfo3* catalogue, DWORD codec, DWORD for
     return true;
 }
 
+// The format, VBR flag and pass count of the entry the format list shows.
+void TakeShownFormat(HWND dialog, EncoderSettings* settings) {
+    DWORD data = 0;
+    if (!ReadPickedItem(dialog, IDC_AUDIO_FORMAT, &data)) return;
+    settings->AudioFormat = static_cast<int32_t>(data & kFormatBits);
+    settings->AudioVBREnable = (data & kVbrBit) ? 1 : 0;
+    settings->AudioNumberOfPasses = static_cast<int32_t>((data & kPassesBits) >> 16);
+}
+
+// Lists the formats of the working copy's codec. Where the list shows another format than the
+// copy names (a codec change, a format the codec does not have), the copy takes the one shown:
+// OK stores what the page showed, and an export never meets a format its codec lacks.
+void ShowFormatsOfCodec(HWND dialog, EncoderSettings* settings) {
+    FillAudioFormatList(dialog, settings->AudioCodec, settings->AudioFormat, settings->AudioVBREnable,
+                        settings->AudioNumberOfPasses);
+    TakeShownFormat(dialog, settings);
+}
+
 INT_PTR InitAudioPage(HWND dialog, LPARAM description) {
     KeepPageDescription(dialog, description);
     EncoderSettings* settings = PageSettings(dialog);
@@ -88,8 +106,10 @@ INT_PTR InitAudioPage(HWND dialog, LPARAM description) {
     FillLanguageList(dialog, settings->AudioLanguage);
     SetDlgItemInt(dialog, IDC_BUFFER_SIZE, settings->AudioBufferWindow, FALSE);
     FillAudioCodecList(dialog, settings->AudioCodec);
-    FillAudioFormatList(dialog, settings->AudioCodec, settings->AudioFormat, settings->AudioVBREnable,
-                        settings->AudioNumberOfPasses);
+    // A codec that is not listed shows the first entry, which the copy takes likewise.
+    DWORD codec = 0;
+    if (ReadPickedItem(dialog, IDC_AUDIO_CODEC, &codec)) settings->AudioCodec = static_cast<int32_t>(codec);
+    ShowFormatsOfCodec(dialog, settings);
     return TRUE;
 }
 
@@ -98,15 +118,11 @@ void TakeAudioPick(HWND dialog, EncoderSettings* settings, int id) {
     if (!ReadPickedItem(dialog, id, &data)) return;
     switch (id) {
         case IDC_AUDIO_CODEC:
-            // The stored format selector stays until a format is picked.
             settings->AudioCodec = static_cast<int32_t>(data);
-            FillAudioFormatList(dialog, settings->AudioCodec, settings->AudioFormat, settings->AudioVBREnable,
-                                settings->AudioNumberOfPasses);
+            ShowFormatsOfCodec(dialog, settings);
             break;
         case IDC_AUDIO_FORMAT:
-            settings->AudioFormat = static_cast<int32_t>(data & kFormatBits);
-            settings->AudioVBREnable = (data & kVbrBit) ? 1 : 0;
-            settings->AudioNumberOfPasses = static_cast<int32_t>((data & kPassesBits) >> 16);
+            TakeShownFormat(dialog, settings);
             break;
         case IDC_LANGUAGE:
             settings->AudioLanguage = data;
@@ -145,7 +161,7 @@ void FillAudioCodecList(HWND dialog, int32_t currentCodec) {
     if (FAILED(catalogue->GetCodecInfoCount(WMMEDIATYPE_Audio, &count))) return;
     LRESULT remembered = -1;
     if (!ListAudioCodecs(combo, catalogue.Get(), count, currentCodec, &remembered)) return;
-    // A codec that is not listed shows the first entry; the field keeps it until a codec is picked.
+    // A codec that is not listed shows the first entry.
     SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(remembered >= 0 ? remembered : 0), 0);
 }
 

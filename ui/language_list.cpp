@@ -25,8 +25,9 @@ void ListLocales(HWND combo, IEnumRfc1766* locales, LCID current, LRESULT* chose
         RFC1766INFO info = {};
         ULONG fetched = 0;
         const HRESULT hr = locales->Next(1, &info, &fetched);
-        if (FAILED(hr) || hr == S_FALSE) return;
-        if (fetched == 0) continue;
+        // An answer without an element ends the list too: an enumerator that kept giving S_OK and
+        // nothing would otherwise never let the page come up.
+        if (FAILED(hr) || hr == S_FALSE || fetched == 0) return;
         const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
         if (count == CB_ERR) return;
         if (IsListed(combo, count, info.lcid)) continue;

@@ -30,5 +30,6 @@ INT_PTR AnswerNotification(HWND dialog);
 uint32_t* SettingsField(EncoderSettings* settings, size_t offset);
 
 // EN_UPDATE of a number edit: a text that reads as an unsigned number of at most `maximum` is
-// stored in `field`, any other text is replaced at once by the field's value.
+// stored in `field`, any other text is replaced at once by the field's value, with the caret (or
+// the selection) where it stood before the refused keystroke.
 void TakeEditNumber(HWND dialog, int id, uint32_t* field, uint32_t maximum);

@@ -138,13 +138,23 @@ INT_PTR VideoCommand(HWND dialog, WPARAM wParam) {
     return TRUE;
 }
 
-INT_PTR VideoNotify(HWND dialog, LPARAM lParam) {
-    const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+void TakeSliderPosition(HWND dialog) {
     EncoderSettings* settings = PageSettings(dialog);
-    // Only a release of the mouse stores the slider: keyboard moves are not taken.
-    if (settings && header && header->idFrom == IDC_PERFORMANCE && header->code == NM_RELEASEDCAPTURE) {
+    if (settings) {
         settings->Performance = static_cast<int32_t>(SendDlgItemMessageA(dialog, IDC_PERFORMANCE, TBM_GETPOS, 0, 0));
     }
+}
+
+// The trackbar reports every move, by the mouse or the keys, with WM_HSCROLL; a mouse drag also
+// ends with NM_RELEASEDCAPTURE, the position final by then.
+INT_PTR VideoScroll(HWND dialog, LPARAM lParam) {
+    if (reinterpret_cast<HWND>(lParam) == GetDlgItem(dialog, IDC_PERFORMANCE)) TakeSliderPosition(dialog);
+    return TRUE;
+}
+
+INT_PTR VideoNotify(HWND dialog, LPARAM lParam) {
+    const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+    if (header && header->idFrom == IDC_PERFORMANCE && header->code == NM_RELEASEDCAPTURE) TakeSliderPosition(dialog);
     return AnswerNotification(dialog);
 }
 
@@ -197,8 +207,11 @@ void FillDecoderLevelList(HWND dialog) {
     } else {
         SendDlgItemMessageA(dialog, IDC_DECODER_LEVEL, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kNoLevels));
     }
-    // The field keeps its level until the user picks one, even where the list shows another.
-    const WPARAM shown = settings->DecoderLevel < levels ? settings->DecoderLevel : 0;
+    // A level the list does not offer shows the first one, and the field takes it, so that OK
+    // stores what the page showed. "Not Available" is no level: the field keeps its own for a
+    // mode or complexity that offers levels again.
+    if (levels && settings->DecoderLevel >= levels) settings->DecoderLevel = 0;
+    const WPARAM shown = levels ? settings->DecoderLevel : 0;
     SendDlgItemMessageA(dialog, IDC_DECODER_LEVEL, CB_SETCURSEL, shown, 0);
 }
 
@@ -208,6 +221,8 @@ INT_PTR CALLBACK VideoPageProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
             return InitVideoPage(dialog, lParam);
         case WM_NOTIFY:
             return VideoNotify(dialog, lParam);
+        case WM_HSCROLL:
+            return VideoScroll(dialog, lParam);
         case WM_COMMAND:
             return VideoCommand(dialog, wParam);
         default:

@@ -233,7 +233,7 @@ TEST(DialogEngine, ReadsNumbersBackAsWindowsDoes) {
     };
     const Case cases[] = {
         {u"", FALSE, 0, FALSE},          {u"   ", FALSE, 0, FALSE},     {u"123", FALSE, 123, TRUE},
-        {u"007", FALSE, 7, TRUE},        {u"  42  ", FALSE, 42, TRUE},  {u"\t1", FALSE, 0, FALSE},
+        {u"007", FALSE, 7, TRUE},        {u"  42", FALSE, 42, TRUE},    {u"42 ", FALSE, 0, FALSE},  {u"\t1", FALSE, 0, FALSE},
         {u"12a", FALSE, 0, FALSE},       {u"1,000", FALSE, 0, FALSE},   {u"-1", FALSE, 0, FALSE},
         {u"+5", FALSE, 0, FALSE},        {u"4294967295", FALSE, 4294967295u, TRUE},
         {u"4294967296", FALSE, 0, FALSE}, {u"99999999999", FALSE, 0, FALSE},

@@ -178,7 +178,19 @@ struct ConfigRun {
     EncoderSettings stored{};
     bool storedAny = false;
     std::vector<std::string> leftOver;
+    // The item data of the entries the Audio page's codec and format lists showed, where they
+    // showed one: the record takes those.
+    bool codecShown = false, formatShown = false;
+    DWORD shownCodec = 0, shownFormat = 0;
 };
+
+// The item data of the combo's selected entry.
+bool ShownEntry(HWND combo, DWORD* data) {
+    const standin::ControlState state = standin::ReadControl(combo);
+    if (state.selection < 0 || static_cast<size_t>(state.selection) >= state.entries.size()) return false;
+    *data = state.entries[static_cast<size_t>(state.selection)].data;
+    return true;
+}
 
 constexpr uint32_t kTypedBitrate = 1234567;
 
@@ -195,6 +207,10 @@ ConfigRun RunConfig(const std::function<void()>& arm) {
         bool ok = mode && bitrate && standin::PickComboEntry(mode, 0) && standin::SelectAllText(bitrate) &&
                   standin::TypeText(bitrate, u"1234567");
         ok = ok && standin::SelectSheetTab(sheet, 1) && standin::SheetPage(sheet, 1);
+        if (HWND audio = standin::SheetPage(sheet, 1)) {
+            run.codecShown = ShownEntry(GetDlgItem(audio, IDC_AUDIO_CODEC), &run.shownCodec);
+            run.formatShown = ShownEntry(GetDlgItem(audio, IDC_AUDIO_FORMAT), &run.shownFormat);
+        }
         run.acted = ok && standin::PressSheetOk(sheet);
         if (!run.acted) standin::PressSheetCancel(sheet);
     });
@@ -268,9 +284,17 @@ TEST(FailureSweep, EveryCatalogueMLangHeapAndSheetCallOfConfigFailingInTurn) {
             EXPECT_FALSE(run.storedAny) << "stored without OK";
             continue;
         }
-        // OK on a sheet with what could be listed stores the loaded record with the user's edit.
+        // OK on a sheet with what could be listed stores the loaded record with the user's edit,
+        // and with the audio choice the lists showed where a failure kept them from showing the
+        // loaded one.
         ASSERT_TRUE(loads);
         ASSERT_TRUE(run.storedAny);
+        if (run.codecShown) loaded.AudioCodec = static_cast<int32_t>(run.shownCodec);
+        if (run.formatShown) {
+            loaded.AudioFormat = static_cast<int32_t>(run.shownFormat & 0xFFFF);
+            loaded.AudioVBREnable = (run.shownFormat >> 31) & 1;
+            loaded.AudioNumberOfPasses = static_cast<int32_t>((run.shownFormat >> 16) & 0x7FFF);
+        }
         for (const SettingsRegistryRow& row : SettingsRegistryTable) {
             EXPECT_EQ(RecordField(&run.stored, row.FieldOffset), RecordField(&loaded, row.FieldOffset))
                 << row.ValueName;

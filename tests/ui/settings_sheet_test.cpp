@@ -115,20 +115,31 @@ TEST(SettingsSheet, OnlyOkStoresAndItStoresTheLoadedRecord) {
     ExpectSameStore(stored, defaults);
 }
 
-// Nothing the pages show at their start may store anything, even values their edits refuse.
+// Nothing the pages show at their start may store anything, even values their edits refuse; and
+// reading back the largest numbers may fail (as under Wine) without the page putting them back
+// without end.
 TEST(SettingsSheet, FieldsAtTheirLimitsAreShownAsStoredAndComeBackUnchanged) {
-    for (int32_t resize : {0, 1}) {
+    struct Case {
+        int32_t resize;
+        UINT readLimit;
+    };
+    for (const Case& c : {Case{0, 0xFFFFFFFFu}, Case{1, 0xFFFFFFFFu}, Case{1, 0xFFFFFFFEu}}) {
+        SCOPED_TRACE(c.readLimit);
         const EncoderSettings limits = StoreWith([&](EncoderSettings& s) {
             for (const SettingsRegistryRow& row : SettingsRegistryTable) {
                 SetRecordField(&s, row.FieldOffset, row.Maximum);
             }
-            s.EnableResizeTo = resize;
+            s.EnableResizeTo = c.resize;
+            // An audio choice the lists show (2-pass VBR at the limits), which they therefore keep.
+            s.AudioCodec = 0;
+            s.AudioFormat = 0;
         });
+        standin::FailDlgItemIntReadsAbove(c.readLimit);
         RunConfig([&](HWND sheet) {
-            for (int id : {IDC_KEY_FRAME_INTERVAL, IDC_ASPECT_WIDTH, IDC_ASPECT_HEIGHT}) {
+            for (int id : {IDC_KEY_FRAME_INTERVAL, IDC_ASPECT_WIDTH, IDC_ASPECT_HEIGHT, IDC_BITRATE}) {
                 const standin::ControlState edit = ReadControl(Control(sheet, 0, id));
                 EXPECT_EQ(edit.text, u"4294967295");
-                EXPECT_EQ(edit.enabled, id == IDC_KEY_FRAME_INTERVAL || resize);
+                EXPECT_EQ(edit.enabled, (id != IDC_ASPECT_WIDTH && id != IDC_ASPECT_HEIGHT) || c.resize);
             }
             // A keystroke that spoils the number brings back the stored value, and it stays.
             HWND interval = Control(sheet, 0, IDC_KEY_FRAME_INTERVAL);
@@ -138,16 +149,15 @@ TEST(SettingsSheet, FieldsAtTheirLimitsAreShownAsStoredAndComeBackUnchanged) {
             EXPECT_EQ(ReadControl(Control(sheet, 1, IDC_BUFFER_SIZE)).text, u"4294967295");
             standin::PressSheetOk(sheet);
         });
+        standin::FailDlgItemIntReadsAbove(0xFFFFFFFFu);
         ExpectSameStore(Loaded(), limits);
     }
 }
 
-// The stored level (2, "HL") is shown wherever the list has it, and kept until a level is picked.
 TEST(SettingsSheet, ModeAndComplexityDecideTheRateControlsAndTheLevelList) {
     StoreWith([](EncoderSettings& s) {
         s.CompressionMode = 0;
         s.DecoderComplexity = 1;
-        s.DecoderLevel = 2;
     });
     const std::vector<std::u16string> two = {u"LL - Low Level", u"ML - Medium Level"};
     const std::vector<std::u16string> three = {u"LL - Low Level", u"ML - Medium Level", u"HL - High Level"};
@@ -155,33 +165,152 @@ TEST(SettingsSheet, ModeAndComplexityDecideTheRateControlsAndTheLevelList) {
     const int controls[] = {IDC_BITRATE, IDC_BUFFER_SIZE, IDC_PEAK_BITRATE, IDC_PEAK_BUFFER, IDC_QUALITY,
                             IDC_DECODER_LEVEL};
     const char* const enabledByMode[] = {"110011", "110011", "000010", "100000", "101101"};
-    for (bool pickLevel : {false, true}) {
-        RunConfig([&](HWND sheet) {
-            HWND level = Control(sheet, 0, IDC_DECODER_LEVEL);
-            for (int complexity : {0, 2, 1}) {
-                for (int mode : {2, 3, 4, 1, 0}) {
-                    SCOPED_TRACE("mode " + std::to_string(mode) + ", complexity " + std::to_string(complexity));
-                    standin::PickComboEntry(Control(sheet, 0, IDC_COMPLEXITY), complexity);
-                    standin::PickComboEntry(Control(sheet, 0, IDC_MODE), mode);
-                    for (int i = 0; i < 6; ++i) {
-                        EXPECT_EQ(ReadControl(Control(sheet, 0, controls[i])).enabled, enabledByMode[mode][i] == '1');
-                    }
-                    std::vector<std::u16string> levels;
-                    for (const auto& e : EntriesOf(level)) levels.push_back(e.first);
-                    const bool hasStoredLevel = mode < 2 && complexity == 1;
-                    EXPECT_EQ(levels, mode > 1 || complexity == 2 ? none : complexity == 0 ? two : three);
-                    EXPECT_EQ(ReadControl(level).selection, hasStoredLevel ? 2 : 0);
-                    EXPECT_EQ(ReadControl(Control(sheet, 0, IDC_BITRATE)).text, u"300000") << "disabling clears nothing";
+    RunConfig([&](HWND sheet) {
+        HWND level = Control(sheet, 0, IDC_DECODER_LEVEL);
+        for (int complexity : {0, 2, 1}) {
+            for (int mode : {2, 3, 4, 1, 0}) {
+                SCOPED_TRACE("mode " + std::to_string(mode) + ", complexity " + std::to_string(complexity));
+                standin::PickComboEntry(Control(sheet, 0, IDC_COMPLEXITY), complexity);
+                standin::PickComboEntry(Control(sheet, 0, IDC_MODE), mode);
+                for (int i = 0; i < 6; ++i) {
+                    EXPECT_EQ(ReadControl(Control(sheet, 0, controls[i])).enabled, enabledByMode[mode][i] == '1');
                 }
+                std::vector<std::u16string> levels;
+                for (const auto& e : EntriesOf(level)) levels.push_back(e.first);
+                EXPECT_EQ(levels, mode > 1 || complexity == 2 ? none : complexity == 0 ? two : three);
+                EXPECT_EQ(ReadControl(Control(sheet, 0, IDC_BITRATE)).text, u"300000") << "disabling clears nothing";
             }
-            if (pickLevel) standin::PickComboEntry(level, 1);
+        }
+        standin::PressSheetOk(sheet);
+    });
+}
+
+// The level list shows the stored level where it offers it, and its first level where it does not
+// (the record then takes that level: OK stores what was shown); "Not Available" takes nothing.
+TEST(SettingsSheet, TheLevelShownIsTheLevelStored) {
+    struct Case {
+        const char* what;
+        int32_t mode, complexity;
+        uint32_t level;
+        std::vector<std::pair<int, int>> picks;  // (combo id, entry)
+        int shown;                               // the level list's selection in the end
+        uint32_t stored;
+    };
+    const Case cases[] = {
+        {"HL of Main", 0, 1, 2, {}, 2, 2},
+        {"a level beyond the list", 1, 1, 3, {}, 0, 0},
+        {"HL of Simple", 0, 0, 2, {}, 0, 0},
+        {"Main, then Simple", 0, 1, 2, {{IDC_COMPLEXITY, 0}}, 0, 0},
+        {"Main, then Simple, then Main", 0, 1, 2, {{IDC_COMPLEXITY, 0}, {IDC_COMPLEXITY, 1}}, 0, 0},
+        {"a VBR mode and back", 0, 1, 2, {{IDC_MODE, 2}, {IDC_MODE, 0}}, 2, 2},
+        {"Complex and back", 0, 1, 2, {{IDC_COMPLEXITY, 2}, {IDC_COMPLEXITY, 1}}, 2, 2},
+        {"a VBR mode", 2, 0, 2, {}, 0, 2},
+        {"a level picked", 0, 1, 2, {{IDC_DECODER_LEVEL, 1}}, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StoreWith([&](EncoderSettings& s) {
+            s.CompressionMode = c.mode;
+            s.DecoderComplexity = c.complexity;
+            s.DecoderLevel = c.level;
+        });
+        RunConfig([&](HWND sheet) {
+            for (const auto& pick : c.picks) standin::PickComboEntry(Control(sheet, 0, pick.first), pick.second);
+            EXPECT_EQ(ReadControl(Control(sheet, 0, IDC_DECODER_LEVEL)).selection, c.shown);
             standin::PressSheetOk(sheet);
         });
-        const EncoderSettings stored = Loaded();
-        EXPECT_EQ(stored.CompressionMode, 0);
-        EXPECT_EQ(stored.DecoderComplexity, 1);
-        EXPECT_EQ(stored.DecoderLevel, pickLevel ? 1u : 2u);
+        EXPECT_EQ(Loaded().DecoderLevel, c.stored);
     }
+}
+
+namespace {
+
+// Each control of a page stores into its own field and no other: one user action from a stored
+// set, then OK, and the store is that set with only the action's fields changed.
+struct ControlCase {
+    const char* what;
+    int32_t mode;  // the stored rate-control mode, so that the control is enabled
+    std::function<void(HWND)> act;
+    std::vector<std::pair<size_t, uint32_t>> changes;
+};
+
+void ExpectEachControlStoresItsOwnField(int tab, const ControlCase* cases, size_t count) {
+    for (const ControlCase* c = cases; c != cases + count; ++c) {
+        SCOPED_TRACE(c->what);
+        EncoderSettings expected = StoreWith([&](EncoderSettings& s) {
+            s.CompressionMode = c->mode;
+            s.DecoderComplexity = 1;
+            s.EnableResizeTo = 1;
+            s.ResizeToW = 4;
+            s.ResizeToH = 3;
+            s.VideoLanguage = 0x0411;
+            s.AudioLanguage = 0x0411;
+        });
+        RunConfig([&](HWND sheet) {
+            standin::SelectSheetTab(sheet, tab);
+            c->act(standin::SheetPage(sheet, tab));
+            standin::PressSheetOk(sheet);
+        });
+        for (const auto& change : c->changes) SetRecordField(&expected, change.first, change.second);
+        ExpectSameStore(Loaded(), expected);
+    }
+}
+
+// Selects all of an edit's text and types over it.
+void TypeOver(HWND page, int id, const std::u16string& text) {
+    HWND edit = GetDlgItem(page, id);
+    EXPECT_TRUE(standin::SelectAllText(edit));
+    EXPECT_TRUE(standin::TypeText(edit, text));
+}
+
+void Pick(HWND page, int id, const std::u16string& text) {
+    EXPECT_TRUE(standin::PickComboText(GetDlgItem(page, id), text));
+}
+
+}  // namespace
+
+TEST(SettingsSheet, EachVideoControlStoresItsOwnField) {
+    const ControlCase cases[] = {
+        {"mode", 0, [](HWND p) { Pick(p, IDC_MODE, u"2-pass VBR - constrained"); }, {{AT(CompressionMode), 4}}},
+        {"complexity", 0, [](HWND p) { Pick(p, IDC_COMPLEXITY, u"Simple"); }, {{AT(DecoderComplexity), 0}}},
+        {"level", 0, [](HWND p) { Pick(p, IDC_DECODER_LEVEL, u"HL - High Level"); }, {{AT(DecoderLevel), 2}}},
+        {"language", 0, [](HWND p) { Pick(p, IDC_LANGUAGE, u"German (Germany) [de]"); }, {{AT(VideoLanguage), 0x0407}}},
+        {"bit rate", 0, [](HWND p) { TypeOver(p, IDC_BITRATE, u"1500000"); }, {{AT(Bitrate), 1500000}}},
+        {"buffer", 0, [](HWND p) { TypeOver(p, IDC_BUFFER_SIZE, u"2500"); }, {{AT(BufferWindow), 2500}}},
+        {"quality at its top", 0, [](HWND p) { TypeOver(p, IDC_QUALITY, u"100"); }, {{AT(Quality), 100}}},
+        {"peak bit rate", 4, [](HWND p) { TypeOver(p, IDC_PEAK_BITRATE, u"2000000"); }, {{AT(PeakBitrate), 2000000}}},
+        {"peak buffer", 4, [](HWND p) { TypeOver(p, IDC_PEAK_BUFFER, u"6000"); }, {{AT(PeakBuffer), 6000}}},
+        {"key frames", 0, [](HWND p) { TypeOver(p, IDC_KEY_FRAME_INTERVAL, u"3000"); }, {{AT(KeyFrameInterval), 3000}}},
+        {"aspect width", 0, [](HWND p) { TypeOver(p, IDC_ASPECT_WIDTH, u"16"); }, {{AT(ResizeToW), 16}}},
+        {"aspect height", 0, [](HWND p) { TypeOver(p, IDC_ASPECT_HEIGHT, u"9"); }, {{AT(ResizeToH), 9}}},
+        {"aspect box", 0, [](HWND p) { standin::ClickButton(GetDlgItem(p, IDC_ASPECT_ENABLE)); },
+         {{AT(EnableResizeTo), 0}}},
+        {"slider by keys", 0, [](HWND p) { standin::KeySlider(GetDlgItem(p, IDC_PERFORMANCE), 4); },
+         {{AT(Performance), 4}}},
+    };
+    ExpectEachControlStoresItsOwnField(0, cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(SettingsSheet, EachAudioControlStoresItsOwnField) {
+    const ControlCase cases[] = {
+        {"codec", 0, [](HWND p) { Pick(p, IDC_AUDIO_CODEC, u"Windows Media Audio 9 Professional"); },
+         {{AT(AudioCodec), 1}}},
+        {"format", 0, [](HWND p) { standin::PickComboEntry(GetDlgItem(p, IDC_AUDIO_FORMAT), 2); },
+         {{AT(AudioFormat), 2}}},
+        {"language", 0, [](HWND p) { Pick(p, IDC_LANGUAGE, u"German (Germany) [de]"); }, {{AT(AudioLanguage), 0x0407}}},
+        {"buffer", 0, [](HWND p) { TypeOver(p, IDC_BUFFER_SIZE, u"2500"); }, {{AT(AudioBufferWindow), 2500}}},
+    };
+    ExpectEachControlStoresItsOwnField(1, cases, sizeof cases / sizeof cases[0]);
+
+    // Only the Windows Media Audio 9 codecs are offered, whatever else the runtime lists.
+    standin::InstallCatalogue(standin::LaterCatalogue());
+    RunConfig([](HWND sheet) {
+        Entries listed = EntriesOf(Control(sheet, 1, IDC_AUDIO_CODEC));
+        EXPECT_EQ(listed, (Entries{{u"Windows Media Audio 9.2", 0},
+                                   {u"Windows Media Audio 9.2 Lossless", 2},
+                                   {u"Windows Media Audio 9 Voice", 3}}));
+        standin::PressSheetCancel(sheet);
+    });
 }
 
 TEST(SettingsSheet, EditsTakeANumberInRangeAndPutBackAnythingElseAtOnce) {
@@ -208,6 +337,15 @@ TEST(SettingsSheet, EditsTakeANumberInRangeAndPutBackAnythingElseAtOnce) {
         {0, IDC_BITRATE, AT(Bitrate), u"\1" u"5\2-", 5},
         {0, IDC_KEY_FRAME_INTERVAL, AT(KeyFrameInterval), u"\1" u"5\2+", 5},
         {1, IDC_BUFFER_SIZE, AT(AudioBufferWindow), u"\1" u"1a", 1},
+        // A refused keystroke leaves the caret, or the selection, where it found it.
+        {0, IDC_BITRATE, AT(Bitrate), u"\1" u"2,000,000", 2000000},
+        {0, IDC_BITRATE, AT(Bitrate), u"\1" u"-5", 5},
+        {0, IDC_BITRATE, AT(Bitrate), u"\1" u"12 3", 123},
+        {0, IDC_BITRATE, AT(Bitrate), u"\1" u"1234\2\3x5", 12345},
+        {0, IDC_KEY_FRAME_INTERVAL, AT(KeyFrameInterval), u"\1" u"30000000001", 300000000},
+        {0, IDC_QUALITY, AT(Quality), u"\1" u"100", 100},
+        {0, IDC_QUALITY, AT(Quality), u"\1" u"101\b5", 15},
+        {1, IDC_BUFFER_SIZE, AT(AudioBufferWindow), u"\1" u" 7 ", 7},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(&c - cases));
@@ -257,7 +395,7 @@ TEST(SettingsSheet, TheAspectBoxSwitchesTheTermsOffAndOnAndKeepsThem) {
     }
 }
 
-TEST(SettingsSheet, TheSliderSpansTheCodecsRangeAndStoresOnlyWhereTheMouseLetsGo) {
+TEST(SettingsSheet, TheSliderSpansTheCodecsRangeAndStoresWhereTheMouseOrTheKeysLeaveIt) {
     struct Case {
         uint32_t maximum;
         bool withoutMaximum;
@@ -283,12 +421,12 @@ TEST(SettingsSheet, TheSliderSpansTheCodecsRangeAndStoresOnlyWhereTheMouseLetsGo
                 drag ? standin::DragSlider(slider, 1) : standin::KeySlider(slider, 1);
                 standin::PressSheetOk(sheet);
             });
-            EXPECT_EQ(Loaded().Performance, drag ? 1 : 2);
+            EXPECT_EQ(Loaded().Performance, 1);
         }
     }
 }
 
-TEST(SettingsSheet, TheFormatListHoldsThreeGroupsAndACodecChangeKeepsTheStoredFormat) {
+TEST(SettingsSheet, TheFormatListHoldsThreeGroupsAndACodecChangeShowsAndTakesAFormatOfTheNewCodec) {
     const standin::Catalogue catalogue = standin::Version9Catalogue();
     EncoderSettings s = StoreWith([](EncoderSettings& s) {
         s.AudioCodec = 0;
@@ -311,22 +449,65 @@ TEST(SettingsSheet, TheFormatListHoldsThreeGroupsAndACodecChangeKeepsTheStoredFo
         }
         standin::PressSheetOk(sheet);
     });
+    // The first format of Voice, as shown.
     s.AudioCodec = 3;
+    s.AudioFormat = 0;
+    s.AudioVBREnable = 0;
+    s.AudioNumberOfPasses = 1;
     ExpectSameStore(Loaded(), s);
 
     RunConfig([&](HWND sheet) {
         standin::PickComboEntry(Control(sheet, 1, IDC_AUDIO_CODEC), 0);
         HWND formats = Control(sheet, 1, IDC_AUDIO_FORMAT);
-        EXPECT_EQ(EntriesOf(formats).at(ReadControl(formats).selection).second, 0x80020003u);
+        EXPECT_EQ(EntriesOf(formats).at(ReadControl(formats).selection).second, 0x00010000u);
         standin::PickComboEntry(formats, static_cast<int>(catalogue.audio[0].lists[0][0].size()));
-        standin::PickComboText(Control(sheet, 1, IDC_LANGUAGE), u"German (Germany) [de]");
         standin::PressSheetOk(sheet);
     });
-    s.AudioLanguage = 0x0407;
     s.AudioCodec = 0;
-    s.AudioFormat = 0;
-    s.AudioNumberOfPasses = 1;
+    s.AudioVBREnable = 1;
     ExpectSameStore(Loaded(), s);
+}
+
+// Where the Audio page cannot show the stored codec or format it shows the first entry, and the
+// record takes it; a page never shown changes nothing.
+TEST(SettingsSheet, AnAudioChoiceTheListsCannotShowIsReplacedByTheEntryShown) {
+    struct Case {
+        const char* what;
+        int32_t codec, format, vbr, passes;
+        bool showAudio;
+        int32_t storedCodec, storedFormat, storedVbr, storedPasses;
+    };
+    const Case cases[] = {
+        {"a format beyond the list", 0, 99, 0, 1, true, 0, 0, 0, 1},
+        {"a VBR format of a codec without VBR", 3, 1, 1, 2, true, 3, 0, 0, 1},
+        {"a codec beyond the list", 99, 2, 1, 1, true, 0, 2, 1, 1},
+        {"a listed choice", 1, 1, 1, 1, true, 1, 1, 1, 1},
+        {"the Audio page never shown", 99, 99, 1, 2, false, 99, 99, 1, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EncoderSettings s = StoreWith([&](EncoderSettings& s) {
+            s.AudioCodec = c.codec;
+            s.AudioFormat = c.format;
+            s.AudioVBREnable = c.vbr;
+            s.AudioNumberOfPasses = c.passes;
+        });
+        RunConfig([&](HWND sheet) {
+            if (c.showAudio) {
+                const standin::ControlState codec = ReadControl(Control(sheet, 1, IDC_AUDIO_CODEC));
+                const standin::ControlState format = ReadControl(Control(sheet, 1, IDC_AUDIO_FORMAT));
+                EXPECT_EQ(codec.entries.at(codec.selection).data, static_cast<DWORD>(c.storedCodec));
+                EXPECT_EQ(format.entries.at(format.selection).data,
+                          PackedAudioFormat(c.storedVbr, c.storedPasses, c.storedFormat));
+            }
+            standin::PressSheetOk(sheet);
+        });
+        s.AudioCodec = c.storedCodec;
+        s.AudioFormat = c.storedFormat;
+        s.AudioVBREnable = c.storedVbr;
+        s.AudioNumberOfPasses = c.storedPasses;
+        ExpectSameStore(Loaded(), s);
+    }
 }
 
 TEST(SettingsSheet, LongCodecNamesAreLeftOutAndFormatDescriptionsListedWhole) {
@@ -418,4 +599,16 @@ TEST(SettingsSheet, NoSheetAndNothingStoredWhenAPageTheSheetOrTheSettingsCannotB
         EXPECT_FALSE(ReadSettingsFromRegistry(&stored));
         EXPECT_EQ(standin::LivePageHandles(), 0);
     }
+}
+
+// An enumerator that answers S_OK without a locale has nothing more to give: the list ends there
+// (one that kept doing so would otherwise hold the page up for ever).
+TEST(SettingsSheet, TheLanguageListEndsAtAnAnswerWithoutALocale) {
+    standin::FailMLangCall("IEnumRfc1766::Next", 3, S_OK);
+    RunConfig([](HWND sheet) {
+        EXPECT_EQ(EntriesOf(Control(sheet, 0, IDC_LANGUAGE)).size(), 2u);
+        EXPECT_EQ(EntriesOf(Control(sheet, 1, IDC_LANGUAGE)).size(), standin::LocaleTableSize() - 1)
+            << "the next list is whole";
+        standin::PressSheetCancel(sheet);
+    });
 }

@@ -27,6 +27,7 @@ struct EngineState {
     std::map<uintptr_t, std::unique_ptr<Window>> windows;
     uintptr_t nextHandle = 0x10000;
     HWND focus = nullptr;
+    UINT dlgItemIntReadLimit = 0xFFFFFFFFu;  // GetDlgItemInt fails above it
 };
 
 EngineState& State() {
@@ -302,6 +303,7 @@ struct UiProbe {
         RegisterReset("ui", [] {
             State().windows.clear();
             State().focus = nullptr;
+            State().dlgItemIntReadLimit = 0xFFFFFFFFu;
         });
     }
 } g_uiProbe;
@@ -481,8 +483,13 @@ BOOL WINAPI SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned) {
     return TRUE;
 }
 
-// As Windows reads a number back (not Wine's laxer reading): blanks around it are allowed, then
-// digits only; unsigned takes no sign at all, signed one leading minus; the value must fit.
+namespace standin {
+void FailDlgItemIntReadsAbove(UINT limit) { ui::State().dlgItemIntReadLimit = limit; }
+}  // namespace standin
+
+// As Windows reads a number back (not Wine's laxer reading): leading blanks are skipped, then
+// digits only, up to the end; unsigned takes no sign at all, signed one leading minus; the value
+// must fit.
 UINT WINAPI GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned) {
     if (translated) *translated = FALSE;
     HWND control = GetDlgItem(dialog, id);
@@ -503,8 +510,8 @@ UINT WINAPI GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned) 
         ++i;
     }
     if (i == digitsStart) return 0;
-    while (i < n && text[i] == u' ') ++i;
     if (i != n) return 0;
+    if (value > standin::ui::State().dlgItemIntReadLimit) return 0;
     if (isSigned && value > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return 0;
     if (translated) *translated = TRUE;
     return negative ? static_cast<UINT>(0u - static_cast<uint32_t>(value)) : static_cast<UINT>(value);

@@ -81,6 +81,9 @@ HWND CreateOwnerWindow(const std::u16string& title);
 // ---- failures -----------------------------------------------------------------------------------
 // The nth CreatePropertySheetPageA from now (1 = the next) returns null; 0 turns it off.
 void FailNthPageCreation(int n);
+// GetDlgItemInt fails (0, not translated) for every number above `limit`, as Wine's reading of
+// the largest ones may; 0xFFFFFFFF turns it off.
+void FailDlgItemIntReadsAbove(UINT limit);
 // The next PropertySheetA fails with -1 before showing anything (its page handles destroyed).
 void FailNextPropertySheet();
 
