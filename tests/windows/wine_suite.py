@@ -22,6 +22,8 @@ import sys
 import tempfile
 import time
 
+from wine_prefix import make_prefix, prefix_env
+
 WAIT = 120  # seconds any one program may take before it counts as hung and is ended
 CAPTION = "Brevlo(VFR)"
 NO_COMPANION = "フレームレート判定プラグインが起動されていません。"
@@ -83,14 +85,7 @@ class Suite:
             return {}
 
     def env(self, debug="-all", display=True):
-        env = dict(os.environ)
-        for name in ("DISPLAY", "WAYLAND_DISPLAY", "WINEDEBUG", "WINEDLLOVERRIDES", "WINEARCH", "WINESERVER"):
-            env.pop(name, None)
-        env.update(WINEPREFIX=self.prefix, WINEDEBUG=debug, WINEDLLOVERRIDES="wmvcore=n", LC_ALL="ja_JP.UTF-8",
-                   LANG="ja_JP.UTF-8")
-        if display:
-            env["DISPLAY"] = self.state()["display"]
-        return env
+        return prefix_env(self.prefix, debug, self.state()["display"] if display else None)
 
     def prepare(self):
         self.finish(quiet=True)
@@ -99,27 +94,7 @@ class Suite:
         shutil.rmtree(self.prefix, ignore_errors=True)
         os.makedirs(self.root, exist_ok=True)
         started = time.monotonic()
-        # The prefix is made without a display: Wine's desktop process binds to the display of the
-        # first program of a server session, so the session that shows windows starts afresh below.
-        headless = self.env(display=False)
-        run(["wineboot", "-i"], env=headless, timeout=300)
-        settings = os.path.join(self.root, "settings.reg")
-        with open(settings, "w", encoding="utf-16") as f:
-            f.write("Windows Registry Editor Version 5.00\r\n\r\n"
-                    # Wine draws its own captions, and closing a window costs no 2 s wait for a
-                    # window manager that is not there.
-                    "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n\r\n"
-                    # A crash ends the program instead of opening a debugger dialog nobody closes.
-                    "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n\"ShowCrashDialog\"=dword:00000000\r\n\r\n"
-                    # The dialogs' fonts, and Tahoma (MS Shell Dlg, which sizes the sheet), as the
-                    # proportional Japanese font.
-                    "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"
-                    "\"ＭＳ Ｐゴシック\"=\"IPAPGothic\"\r\n\"MS UI Gothic\"=\"IPAPGothic\"\r\n"
-                    "\"Tahoma\"=\"IPAPGothic\"\r\n")
-        run(["wine", "reg", "import", settings], env=headless)
-        system = os.path.join(self.prefix, "drive_c", "windows", "system32")
-        shutil.copyfile(self.runtime, os.path.join(system, "wmvcore.dll"))
-        run(["wineserver", "-w"], env=headless, timeout=60)
+        make_prefix(self.prefix, self.runtime, run)
 
         log = open(os.path.join(self.root, "xvfb.log"), "wb")
         reader, writer = os.pipe()
@@ -456,12 +431,16 @@ def check_sheet(suite):
     expect(audio["Format"][1] == "0x3", f"Format is {audio['Format'][1]}")
     expect(suite.saved_blob(cwd) == suite.saved_blob(cwd, windows=False), "the stored records differ")
 
-    # Keys move the slider, which the page does not take as a choice; a typed interval is taken.
-    windows, linux = suite.both(["config", "--key-slide", "Performance=4", "--type", "Key frame interval=5000", "--ok"],
-                                cwd)
+    # Keys move the slider, and the page takes where they leave it. The interval's last digit would
+    # make it too large: refused, with the caret left behind the digits typed before it (at the
+    # start, the next key would go in front and make 1300000000).
+    windows, linux = suite.both(["config", "--key-slide", "Performance=4", "--type",
+                                 "Key frame interval=30000000001", "--ok"], cwd)
     expect(windows.returncode == 0 and stored_settings(windows) == stored_settings(linux),
            f"after keys on the slider:\n{stored_settings(windows)}\nby the Linux build:\n{stored_settings(linux)}")
-    expect(suite.query_key(VIDEO_KEY, cwd)[1]["Performance"][1] == "0x1", "the slider moved by keys was stored")
+    stored = suite.query_key(VIDEO_KEY, cwd)[1]
+    expect(stored["Performance"][1] == "0x4", f"the slider moved by keys stored {stored['Performance'][1]}")
+    expect(stored["KeyFrameInterval"][1] == hex(300000000), f"the interval is {stored['KeyFrameInterval'][1]}")
 
     before = [suite.query_key(key, cwd) for key in (VIDEO_KEY, AUDIO_KEY)]
     blob = suite.saved_blob(cwd)
