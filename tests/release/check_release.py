@@ -41,7 +41,11 @@ def package():
 first, second = package(), package()
 check(first == second, "two packagings differ")
 z = zipfile.ZipFile(io.BytesIO(first))
-check(z.namelist() == ["brevlo.auo", "README-ja.txt", "README-en.txt", "LICENSE"], f"entries {z.namelist()}")
+check(z.namelist() == ["brevlo.auo", "README-ja.txt", "README-en.txt", "sheet-video.png", "sheet-audio.png", "LICENSE"],
+      f"entries {z.namelist()}")
+for picture in ("sheet-video.png", "sheet-audio.png"):
+    check(picture in z.namelist() and z.read(picture) == open(f"{root}/docs/{picture}", "rb").read(),
+          f"{picture} is not the picture in docs/")
 check(hashlib.sha256(z.read("brevlo.auo")).digest() == hashlib.sha256(open(dll, "rb").read()).digest(),
       "the archive's DLL is not the one built")
 for guide in ("README-ja.txt", "README-en.txt"):
@@ -50,8 +54,11 @@ for guide in ("README-ja.txt", "README-en.txt"):
     check(b"\n" in data and data.count(b"\n") == data.count(b"\r\n"), f"{guide} is not CRLF throughout")
     body = data.decode("utf-8-sig")
     for needed in ("brevlo.auo", "フレームレート判定プラグインが起動されていません。", "フレームレートデータがありません。",
-                   "Media Feature Pack", "2-pass VBR - constrained"):
+                   "Media Feature Pack", "2-pass VBR - constrained", "sheet-video.png", "sheet-audio.png",
+                   "Windows XP", 'reg delete "HKCU\\Software\\Veltrane\\Pelwick" /f'):
         check(needed in body, f"{guide} does not mention {needed}")
+    # The reader has the archive, not the repository.
+    check("docs" not in body, f"{guide} points into the repository")
 check(b"MIT License" in z.read("LICENSE"), "LICENSE is not the MIT licence")
 
 for f in failures:
