@@ -8,13 +8,16 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -26,7 +29,7 @@ namespace {
 constexpr char kHeader[] = "Windows Registry Editor Version 5.00";
 constexpr char kRootName[] = "HKEY_CURRENT_USER";
 constexpr char kFileName[] = "registry.reg";
-constexpr int kLockWaitMilliseconds = 3000;
+constexpr int kLockWaitSeconds = 3;
 
 struct Value {
     std::string name;  // "" is the key's default value
@@ -483,6 +486,90 @@ void SetAsideBadFile(const std::string& path) {
     }
 }
 
+// Where a waiter for the store's lock stands. Each lock is an flock on a file of its own beside the
+// store; waiting blocks on the lock itself, so a waiter is woken the moment it is let go.
+struct LockWait {
+    std::mutex mutex;
+    std::condition_variable woken;
+    bool done = false;
+    bool abandoned = false;
+    int error = 0;
+};
+
+// Takes the store's lock in `lock` through the doorway `queue`: whoever waits holds the doorway
+// while it waits for the lock, so a writer that has just let go of the lock has to wait at the
+// doorway until the waiter is through. Two processes saving without pause thus take turns instead
+// of the quicker one taking the lock again and again. The doorway is let go as soon as the lock is
+// held. Runs on a helper thread when it has to block; `wait` says whether the caller still wants
+// the lock, and an abandoned acquisition lets go of whatever it got by closing the files.
+void TakeLockThroughDoorway(int queue, int lock, bool holdsQueue, const std::shared_ptr<LockWait>& wait) {
+    int error = 0;
+    while (!holdsQueue && flock(queue, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            error = errno;
+            break;
+        }
+    }
+    while (error == 0 && flock(lock, LOCK_EX) != 0) {
+        if (errno != EINTR) error = errno;
+    }
+    flock(queue, LOCK_UN);
+    close(queue);
+    std::lock_guard<std::mutex> guard(wait->mutex);
+    if (wait->abandoned) {
+        close(lock);
+        return;
+    }
+    wait->done = true;
+    wait->error = error;
+    wait->woken.notify_one();
+}
+
+// Returns 0 once `lock` is held, or the reason it is not: an errno, or ETIMEDOUT after `seconds`.
+// On any result but 0 the descriptor is no longer the caller's.
+int TakeStoreLock(const std::string& dir, int lock, int seconds) {
+    int queue = open((dir + "/registry.queue").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (queue < 0) {
+        int e = errno;
+        close(lock);
+        return e;
+    }
+    // Uncontended: both at once, without a thread.
+    bool holdsQueue = flock(queue, LOCK_EX | LOCK_NB) == 0;
+    if (holdsQueue && flock(lock, LOCK_EX | LOCK_NB) == 0) {
+        flock(queue, LOCK_UN);
+        close(queue);
+        return 0;
+    }
+    auto wait = std::make_shared<LockWait>();
+    try {
+        std::thread(TakeLockThroughDoorway, queue, lock, holdsQueue, wait).detach();
+    } catch (const std::system_error& e) {
+        close(queue);
+        close(lock);
+        return e.code().value() ? e.code().value() : EAGAIN;
+    }
+    std::unique_lock<std::mutex> guard(wait->mutex);
+    if (!wait->woken.wait_for(guard, std::chrono::seconds(seconds), [&] { return wait->done; })) {
+        // The helper lets go of the lock itself should it still get it.
+        wait->abandoned = true;
+        return ETIMEDOUT;
+    }
+    if (wait->error != 0) close(lock);
+    return wait->error;
+}
+
+// Makes a rename into `dir` survive a power cut.
+bool SyncDirectory(const std::string& dir) {
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = fsync(fd) == 0;
+    int e = errno;
+    close(fd);
+    errno = e;
+    return ok;
+}
+
 // Applies `change` to the current content of the file and writes the result back atomically.
 // `change` returns an error code and sets `dirty` when the store must be written.
 LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
@@ -499,21 +586,11 @@ LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
     if (lock < 0) return failed(errno);
     // Another process holds the lock while it writes, which takes well under a second; one that
     // holds it for longer is stuck, and this write fails rather than hang.
-    for (int waited = 0; flock(lock, LOCK_EX | LOCK_NB) != 0; waited += 10) {
-        int e = errno;
-        if (e == EINTR) continue;
-        if (e != EWOULDBLOCK) {
-            close(lock);
-            return failed(e);
-        }
-        if (waited >= kLockWaitMilliseconds) {
-            close(lock);
-            standin::NoteFailure("the settings store " + path +
-                                 " was not written: another process has held its lock for " +
-                                 std::to_string(kLockWaitMilliseconds / 1000) + " s");
-            return ERROR_WRITE_FAULT;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (int e = TakeStoreLock(dir, lock, kLockWaitSeconds)) {
+        if (e != ETIMEDOUT) return failed(e);
+        standin::NoteFailure("the settings store " + path + " was not written: another process has held its lock for " +
+                             std::to_string(kLockWaitSeconds) + " s");
+        return ERROR_WRITE_FAULT;
     }
 
     Store store = LoadStore();
@@ -539,6 +616,8 @@ LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
                 if (rename(tmp.c_str(), path.c_str()) != 0) {
                     rc = failed(errno);
                     unlink(tmp.c_str());
+                } else if (!SyncDirectory(dir)) {
+                    rc = failed(errno);
                 }
             }
         }
