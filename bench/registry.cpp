@@ -1,6 +1,7 @@
 // The settings store at 10 MB: one value read (the whole file parsed) and one value written (parsed,
 // written anew and renamed) through the registry stand-in. Both should stay linear in the store's
-// size: well under a second each at this size.
+// size: well under a second each at this size. And one save of the whole settings record, as the
+// plug-in makes it, into a store that holds nothing else.
 //
 //   build/linux/bench-registry
 #include <benchmark/benchmark.h>
@@ -11,6 +12,8 @@
 #include <string>
 
 #include "platform/win32.h"
+#include "settings/encoder_settings.h"
+#include "settings/settings_registry.h"
 
 namespace {
 
@@ -58,6 +61,17 @@ void WriteOneValue(benchmark::State& state) {
     }
 }
 
+void SaveSettings(benchmark::State& state) {
+    std::remove(standin::RegistryFilePath().c_str());
+    EncoderSettings record;
+    if (LoadSettings(&record) != S_OK) state.SkipWithError("no defaults");
+    for (auto _ : state) {
+        ++record.Bitrate;
+        if (!WriteSettingsToRegistry(&record)) state.SkipWithError("save failed");
+    }
+}
+
+BENCHMARK(SaveSettings)->Unit(benchmark::kMillisecond);
 BENCHMARK(ReadOneValue)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(WriteOneValue)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
 

@@ -687,6 +687,13 @@ struct RegistryProbe {
     }
 } g_registryProbe;
 
+// Read without the lock: every write replaces the store whole, so a reader sees one save or the
+// next, and a key once there stays. Only a key that is missing needs the lock, to be created.
+bool StoreHasKey(const std::string& path) {
+    Store store = LoadStore();
+    return store.parsed && KeyExists(store, path);
+}
+
 // The store path of `subKey` below an open key or HKEY_CURRENT_USER.
 LONG ResolveSubKey(HKEY key, LPCSTR subKey, std::string& path) {
     std::string base;
@@ -727,7 +734,7 @@ LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM
         Store store = LoadStore();
         if (!store.parsed) return ERROR_BADDB;
         if (!KeyExists(store, path) || (access & kWriteAccess)) return ERROR_ACCESS_DENIED;
-    } else {
+    } else if (!StoreHasKey(path)) {
         rc = MutateStore([&](Store& store, bool& dirty) {
             created = dirty = CreateKeyPath(store, path);
             return ERROR_SUCCESS;
