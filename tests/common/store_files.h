@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -30,14 +29,4 @@ inline std::vector<std::string> StoreFiles(const std::string& prefix) {
     }
     std::sort(paths.begin(), paths.end());
     return paths;
-}
-
-// Replaces the store file with `bytes`, as a hand edit or another program would.
-inline bool WriteStoreFile(const std::string& bytes) {
-    const std::string directory = StoreDirectory();
-    mkdir(directory.substr(0, directory.rfind('/')).c_str(), 0700);
-    mkdir(directory.c_str(), 0700);
-    std::ofstream out(standin::RegistryFilePath(), std::ios::binary | std::ios::trunc);
-    out << bytes;
-    return out.good();
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/standin/leaks.h"
+#include "platform/win32.h"
 
 namespace {
 
@@ -23,21 +24,19 @@ void RemoveConfigDirectory() {
 
 }  // namespace
 
-// Called once by libFuzzer and by the regression runner: the registry store of this process goes
-// to a private directory, never the user's; in memory where the machine has it, since the store
-// syncs every write to disk and most inputs write settings.
+// Called once by libFuzzer and by the regression runner: the registry store of this process is
+// kept in memory, as the file's lock, temporary file and syncs would cost most of each input's
+// time; its directory is a private one all the same, never the user's.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char inMemory[] = "/dev/shm/brevlo-fuzz-XXXXXX";
-    char onDisk[] = "/tmp/brevlo-fuzz-XXXXXX";
-    char* directory = mkdtemp(inMemory);
-    if (!directory) directory = mkdtemp(onDisk);
-    if (!directory) {
+    char directory[] = "/tmp/brevlo-fuzz-XXXXXX";
+    if (!mkdtemp(directory)) {
         std::perror("mkdtemp");
         std::abort();
     }
     g_configDirectory = directory;
     setenv("XDG_CONFIG_HOME", directory, 1);
     std::atexit(RemoveConfigDirectory);
+    standin::KeepRegistryInMemory(true);
     return 0;
 }
 

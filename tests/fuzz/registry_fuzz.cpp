@@ -1,11 +1,9 @@
 // The registry store's file as anyone may have left it (edited by hand, cut short, from another
 // program): the settings read from it are the stored set or all defaults, never a mixture; a write
 // keeps every value it did not change, or, over a file that cannot be parsed, starts afresh and
-// keeps the old file aside byte for byte.
-#include <cstdio>
+// keeps the old file aside byte for byte. The store is the one in memory, which holds the same
+// bytes as the file would.
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,7 +11,6 @@
 #include "settings/encoder_settings.h"
 #include "settings/settings_registry.h"
 #include "tests/common/settings_fields.h"
-#include "tests/common/store_files.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -38,18 +35,13 @@ RawValue ReadRaw(const char* keyPath, const char* name) {
     return v;
 }
 
-std::string FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const EncoderSettings defaults = FuzzDefaults();
     FuzzReset();
     const std::string file(reinterpret_cast<const char*>(data), size);
-    FUZZ_REQUIRE(WriteStoreFile(file), "the store file is written");
+    FUZZ_REQUIRE(standin::WriteRegistryStore(file), "the store is written");
 
     std::vector<RawValue> before;
     bool complete = true, unparsed = false;
@@ -103,13 +95,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_REQUIRE(after == before[i], std::string(row.ValueName) + " changed by a write of another value");
         }
     }
-    const std::vector<std::string> aside = StoreFiles("registry.reg.bad-");
+    const std::vector<std::string> aside = standin::SetAsideRegistryStores();
     if (unparsed) {
-        FUZZ_REQUIRE(aside.size() == 1 && FileBytes(aside[0]) == file, "the bad file is kept aside whole");
+        FUZZ_REQUIRE(aside.size() == 1 && aside[0] == file, "the bad file is kept aside whole");
     } else {
         FUZZ_REQUIRE(aside.empty(), "a parsed file was set aside");
     }
-    for (const std::string& f : aside) std::remove(f.c_str());
     RequireNothingLeft("after the registry's reads and write");
     return 0;
 }

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/win32.h"
 #include "tests/common/media_probe.h"
-#include "tests/common/store_files.h"
 #include "tests/host/host_run.h"
 
 namespace {
@@ -90,7 +90,7 @@ TEST(HostSettings, AStoreSetAsideIsReported) {
     std::string blob = TempPath("aside.blob");
     HostRun saved = RunHost({"config-blob", "save", blob});
     ASSERT_EQ(saved.exitCode, 0) << saved.err;
-    ASSERT_TRUE(WriteStoreFile("not a registry file\n"));
+    ASSERT_TRUE(standin::WriteRegistryStore("not a registry file\n"));
     const std::string store = standin::RegistryFilePath();
     HostRun loaded = RunHost({"config-blob", "load", blob});
     EXPECT_EQ(loaded.exitCode, 0) << loaded.err;

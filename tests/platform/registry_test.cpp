@@ -1,5 +1,6 @@
-// The registry stand-in: the results the system depends on, the text file behind it, and what
-// happens with two writers or a writer that dies half-way.
+// The registry stand-in: the results the system depends on and the text behind them, in the file
+// and in memory alike; and, for the file, what happens with two writers, a stuck lock or a writer
+// that dies half-way.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -58,9 +59,32 @@ Query QueryFour(const char* keyPath, const char* name) {
     return q;
 }
 
+std::string StoreText() {
+    std::string text;
+    EXPECT_TRUE(standin::ReadRegistryStore(&text));
+    return text;
+}
+
+// The store's behaviour does not depend on where its text is kept.
+struct StoreKind {
+    const char* name;
+    bool inMemory;
+};
+
+const StoreKind kStoreKinds[] = {{"File", false}, {"Memory", true}};
+
+class RegistryStore : public ::testing::TestWithParam<StoreKind> {
+protected:
+    void SetUp() override { standin::KeepRegistryInMemory(GetParam().inMemory); }
+    void TearDown() override { standin::KeepRegistryInMemory(false); }
+};
+
 }  // namespace
 
-TEST(RegistryStandIn, TellsMissingKeyMissingValueOtherTypeAndLongDataApart) {
+INSTANTIATE_TEST_SUITE_P(, RegistryStore, ::testing::ValuesIn(kStoreKinds),
+                         [](const ::testing::TestParamInfo<StoreKind>& info) { return info.param.name; });
+
+TEST_P(RegistryStore, TellsMissingKeyMissingValueOtherTypeAndLongDataApart) {
     EXPECT_EQ(QueryFour(kKey, "Number").rc, ERROR_FILE_NOT_FOUND);  // key missing
 
     ASSERT_EQ(SetDword(kKey, "Number", 0x01020304), ERROR_SUCCESS);
@@ -99,7 +123,7 @@ TEST(RegistryStandIn, TellsMissingKeyMissingValueOtherTypeAndLongDataApart) {
     EXPECT_EQ(shortDword.data[2], 0xAA);  // only the stored bytes are written
 }
 
-TEST(RegistryStandIn, NamesAreCaseInsensitiveAndCreateBuildsThePath) {
+TEST_P(RegistryStore, NamesAreCaseInsensitiveAndCreateBuildsThePath) {
     HKEY key = nullptr;
     DWORD disposition = 0;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\A\\B\\C", 0, nullptr, 0, KEY_READ | KEY_WRITE,
@@ -127,20 +151,21 @@ TEST(RegistryStandIn, NamesAreCaseInsensitiveAndCreateBuildsThePath) {
     Query q = QueryFour("Software\\A", "mixed");
     EXPECT_EQ(q.rc, ERROR_SUCCESS);
     EXPECT_EQ(q.data[0], 8);
-    std::string text = ReadFile(standin::RegistryFilePath());
+    std::string text = StoreText();
     EXPECT_EQ(text.find("MIXED"), std::string::npos) << "the first spelling of a name is kept";
     EXPECT_NE(text.find("\"Mixed\"=dword:00000008"), std::string::npos) << text;
 }
 
-TEST(RegistryStandIn, FileIsReadableAndHandEditsAreRead) {
+TEST_P(RegistryStore, TextIsReadableAndHandEditsAreRead) {
     ASSERT_EQ(SetDword(kKey, "Count", 42), ERROR_SUCCESS);
-    std::string text = ReadFile(standin::RegistryFilePath());
+    EXPECT_EQ(StoreFiles("registry").empty(), GetParam().inMemory) << "where the store is kept";
+    std::string text = StoreText();
     EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n", 0), 0u) << text;
     EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Example\\Test]\n\"Count\"=dword:0000002a\n"),
               std::string::npos)
         << text;
 
-    ASSERT_TRUE(WriteStoreFile(
+    ASSERT_TRUE(standin::WriteRegistryStore(
               "Windows Registry Editor Version 5.00\r\n"
               "; edited by hand\r\n"
               "\r\n"
@@ -171,24 +196,22 @@ TEST(RegistryStandIn, FileIsReadableAndHandEditsAreRead) {
     EXPECT_EQ(QueryFour(kKey, "Count").data[3], 0xFF);
 }
 
-TEST(RegistryStandIn, UnparseableFileFailsReadsAndIsKeptAsideOnWrite) {
+TEST_P(RegistryStore, UnparseableTextFailsReadsAndIsKeptAsideOnWrite) {
     const std::string garbage = "this is not a registry file\n[broken\n";
-    ASSERT_TRUE(WriteStoreFile(garbage));
+    ASSERT_TRUE(standin::WriteRegistryStore(garbage));
     HKEY key = reinterpret_cast<HKEY>(1);
     EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS);
     EXPECT_EQ(key, nullptr);
 
     ASSERT_EQ(SetDword(kKey, "Fresh", 5), ERROR_SUCCESS);
     EXPECT_EQ(QueryFour(kKey, "Fresh").rc, ERROR_SUCCESS);
-    std::vector<std::string> aside = StoreFiles("registry.reg.bad-");
-    ASSERT_EQ(aside.size(), 1u);
-    EXPECT_EQ(ReadFile(aside[0]), garbage);
+    EXPECT_EQ(standin::SetAsideRegistryStores(), std::vector<std::string>{garbage});
 }
 
 // A key's section may come back later in the file and the root's may follow others: the last
 // value of a name wins, whatever its case, and every key keeps its own values.
-TEST(RegistryStandIn, RepeatedSectionsAndALateRootReadAsOneStore) {
-    ASSERT_TRUE(WriteStoreFile(
+TEST_P(RegistryStore, RepeatedSectionsAndALateRootReadAsOneStore) {
+    ASSERT_TRUE(standin::WriteRegistryStore(
               "Windows Registry Editor Version 5.00\n"
               "[HKEY_CURRENT_USER\\Software\\Example\\Test]\n"
               "\"Count\"=dword:00000001\n"
@@ -224,11 +247,12 @@ TEST(RegistryStandIn, AStuckLockFailsTheWriteInsteadOfHanging) {
     ASSERT_EQ(reasons.size(), 1u);
     EXPECT_NE(reasons[0].find("another process has held its lock"), std::string::npos) << reasons[0];
     EXPECT_EQ(QueryFour(kKey, "Old").data[0], 1);
+    // The waiter that gave up lets go of the lock should it get it later, so writes go on.
     close(held);
     EXPECT_EQ(SetDword(kKey, "Old", 2), ERROR_SUCCESS);
 }
 
-TEST(RegistryStandIn, DeniedWritesFailAndReadsStillWork) {
+TEST_P(RegistryStore, DeniedWritesFailAndReadsStillWork) {
     ASSERT_EQ(SetDword("Software\\Example\\Locked", "Old", 1), ERROR_SUCCESS);
     standin::DenyRegistryWrites("Software\\Example\\Locked");
     EXPECT_EQ(SetDword("Software\\Example\\Locked", "Old", 2), ERROR_ACCESS_DENIED);
@@ -237,7 +261,7 @@ TEST(RegistryStandIn, DeniedWritesFailAndReadsStillWork) {
     EXPECT_EQ(QueryFour("Software\\Example\\Locked", "Old").data[0], 1);
 }
 
-TEST(RegistryStandIn, CountsOpenKeys) {
+TEST_P(RegistryStore, CountsOpenKeys) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
               ERROR_SUCCESS);

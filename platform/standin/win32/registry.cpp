@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -57,6 +58,16 @@ std::map<uintptr_t, Handle> g_handles;
 uintptr_t g_nextHandle = 0x1000;
 std::vector<std::string> g_denied;
 void (*g_beforeRename)() = nullptr;
+
+// The store kept in this process's memory instead of the file: the same bytes the file would hold,
+// through the same parser and writer, with no lock, temporary file or sync.
+struct MemoryStore {
+    bool exists = false;
+    std::string text;
+    std::vector<std::string> setAside;  // stores that could not be read, oldest first
+};
+bool g_inMemory = false;
+MemoryStore g_memory;
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -429,27 +440,47 @@ bool ParseStore(const std::string& text, Store& store) {
 
 // ---- Reading and replacing the file ---------------------------------------------------------
 
-Store LoadStore() {
-    Store store;
-    int fd = open(StorePath().c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        store.parsed = (errno == ENOENT);
-        return store;
-    }
-    std::string text;
+// False, with errno set, when the file cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& text) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
     char buf[8192];
     ssize_t n;
     while ((n = read(fd, buf, sizeof buf)) != 0) {
         if (n < 0) {
             if (errno == EINTR) continue;
+            int e = errno;
             close(fd);
-            store.parsed = false;
-            return store;
+            errno = e;
+            return false;
         }
         text.append(buf, static_cast<size_t>(n));
     }
     close(fd);
-    if (!ParseStore(text, store)) {
+    return true;
+}
+
+// The store's bytes; false when they cannot be read. A store not yet written reads as none.
+bool ReadStoreBytes(std::string& text, bool& exists) {
+    text.clear();
+    exists = false;
+    if (g_inMemory) {
+        exists = g_memory.exists;
+        text = g_memory.text;
+        return true;
+    }
+    if (!ReadWholeFile(StorePath(), text)) return errno == ENOENT;
+    exists = true;
+    return true;
+}
+
+Store LoadStore() {
+    Store store;
+    std::string text;
+    bool exists = false;
+    if (!ReadStoreBytes(text, exists)) {
+        store.parsed = false;
+    } else if (exists && !ParseStore(text, store)) {
         store = Store{};
         store.parsed = false;
     }
@@ -570,9 +601,36 @@ bool SyncDirectory(const std::string& dir) {
     return ok;
 }
 
-// Applies `change` to the current content of the file and writes the result back atomically.
+// The new bytes of a changed store; `setAside` when the old ones could not be read.
+using ReplaceStore = std::function<LONG(const std::string& text, bool setAside)>;
+
+// Applies `change` to the current content of the store and hands the result to `replace`.
 // `change` returns an error code and sets `dirty` when the store must be written.
+LONG ChangeStore(const std::function<LONG(Store&, bool& dirty)>& change, const ReplaceStore& replace) {
+    Store store = LoadStore();
+    bool setAside = !store.parsed;
+    if (setAside) store = Store{};
+    bool dirty = false;
+    LONG rc = change(store, dirty);
+    if (rc == ERROR_SUCCESS && dirty) rc = replace(FormatStore(store), setAside);
+    return rc;
+}
+
+LONG ReplaceMemoryStore(const std::string& text, bool setAside) {
+    if (setAside) {
+        g_memory.setAside.push_back(g_memory.text);
+        standin::NoteFailure("the settings store in memory could not be read; it was set aside and a new one begun");
+    }
+    if (g_beforeRename) g_beforeRename();
+    g_memory.text = text;
+    g_memory.exists = true;
+    return ERROR_SUCCESS;
+}
+
+// Applies `change` to the current content of the store and writes the result back atomically: in
+// the file, under the lock, through a temporary file renamed into place.
 LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
+    if (g_inMemory) return ChangeStore(change, ReplaceMemoryStore);
     std::string dir = ConfigDirectory();
     std::string path = dir + "/" + kFileName;
     // Every failed write is also told in words, for the host to show.
@@ -593,35 +651,26 @@ LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
         return ERROR_WRITE_FAULT;
     }
 
-    Store store = LoadStore();
-    bool setAside = !store.parsed;
-    if (setAside) store = Store{};
-    bool dirty = false;
-    LONG rc = change(store, dirty);
-    if (rc == ERROR_SUCCESS && dirty) {
+    LONG rc = ChangeStore(change, [&](const std::string& text, bool setAside) -> LONG {
         if (setAside) SetAsideBadFile(path);
         std::string tmp = path + ".tmp";
         int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            rc = failed(errno);
-        } else {
-            bool ok = WriteAll(fd, FormatStore(store)) && fsync(fd) == 0;
-            int e = errno;
-            close(fd);
-            if (!ok) {
-                unlink(tmp.c_str());
-                rc = failed(e);
-            } else {
-                if (g_beforeRename) g_beforeRename();
-                if (rename(tmp.c_str(), path.c_str()) != 0) {
-                    rc = failed(errno);
-                    unlink(tmp.c_str());
-                } else if (!SyncDirectory(dir)) {
-                    rc = failed(errno);
-                }
-            }
+        if (fd < 0) return failed(errno);
+        bool ok = WriteAll(fd, text) && fsync(fd) == 0;
+        int e = errno;
+        close(fd);
+        if (!ok) {
+            unlink(tmp.c_str());
+            return failed(e);
         }
-    }
+        if (g_beforeRename) g_beforeRename();
+        if (rename(tmp.c_str(), path.c_str()) != 0) {
+            e = errno;
+            unlink(tmp.c_str());
+            return failed(e);
+        }
+        return SyncDirectory(dir) ? ERROR_SUCCESS : failed(errno);
+    });
     flock(lock, LOCK_UN);
     close(lock);
     return rc;
@@ -682,6 +731,7 @@ struct RegistryProbe {
             g_handles.clear();
             g_denied.clear();
             g_beforeRename = nullptr;
+            g_memory = MemoryStore{};
             RemoveStoreFiles();
         });
     }
@@ -863,6 +913,52 @@ void DenyRegistryWrites(const char* keyPath) {
 long RegistryOpenKeys() {
     std::lock_guard<std::mutex> lock(g_mutex);
     return static_cast<long>(g_handles.size());
+}
+
+void KeepRegistryInMemory(bool inMemory) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_inMemory = inMemory;
+}
+
+bool ReadRegistryStore(std::string* bytes) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    bool exists = false;
+    return ReadStoreBytes(*bytes, exists) && exists;
+}
+
+bool WriteRegistryStore(const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_inMemory) {
+        g_memory.text = bytes;
+        g_memory.exists = true;
+        return true;
+    }
+    // In place, as an editor saving over the file would.
+    if (!MakeDirectories(ConfigDirectory())) return false;
+    int fd = open(StorePath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, bytes);
+    return close(fd) == 0 && ok;
+}
+
+std::vector<std::string> SetAsideRegistryStores() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_inMemory) return g_memory.setAside;
+    std::vector<std::string> names;
+    std::string dir = ConfigDirectory(), prefix = std::string(kFileName) + ".bad-";
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) names.push_back(e->d_name);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> stores;
+    for (const std::string& name : names) {
+        std::string text;
+        if (ReadWholeFile(dir + "/" + name, text)) stores.push_back(text);
+    }
+    return stores;
 }
 
 void SetRegistryBeforeRenameHook(void (*hook)()) {

@@ -5,9 +5,11 @@
 // change re-reads the file under an exclusive lock, writes a complete new file beside it and renames
 // it into place, so two processes never lose each other's values and a process that dies mid-write
 // leaves the old file intact. A file that cannot be parsed answers every read with ERROR_BADDB and
-// is renamed aside (registry.reg.bad-<time>) before the next write starts a fresh one.
+// is renamed aside (registry.reg.bad-<time>) before the next write starts a fresh one. A process
+// may keep its store in memory instead (KeepRegistryInMemory), with everything else the same.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "base.h"
 
@@ -72,8 +74,23 @@ void DenyRegistryWrites(const char* keyPath);
 // Handles from RegOpenKeyExA / RegCreateKeyExA not yet closed (the leak probe reports them).
 long RegistryOpenKeys();
 
+// Keeps the store in this process's memory instead of the file (true), or in the file again
+// (false). The store in memory holds the same text and goes through the same parser, writer, rules
+// and hook, without a lock, a temporary file or a sync; it starts empty, and the reset empties it.
+// The choice outlives the reset.
+void KeepRegistryInMemory(bool inMemory);
+
+// The bytes of the store wherever it is kept; false when there is no store (or it cannot be read).
+bool ReadRegistryStore(std::string* bytes);
+// Replaces the store's bytes, as a hand edit or another program would. False when they could not
+// be written.
+bool WriteRegistryStore(const std::string& bytes);
+// The bytes of each store set aside because it could not be read, in the order they were set aside.
+std::vector<std::string> SetAsideRegistryStores();
+
 // Called after the new file is complete on disk and before it is renamed into place, with the
-// lock held: a test can end the process there. Null switches it off.
+// lock held (in memory: before the new text replaces the old): a test can end the process there.
+// Null switches it off.
 void SetRegistryBeforeRenameHook(void (*hook)());
 
 }  // namespace standin
