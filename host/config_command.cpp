@@ -247,7 +247,14 @@ bool Act(HWND sheet, const ConfigAction& action, ConfigRun& run) {
         if (!done) run.error = "\"" + name + "\" is not a check box";
     } else if ((action.verb == "slide" || action.verb == "key-slide") && assigned) {
         int position = std::atoi(value.c_str());
-        done = action.verb == "slide" ? standin::DragSlider(control, position) : standin::KeySlider(control, position);
+        const bool slider = IsClass(c, "msctls_trackbar32");
+        if (slider && (position < c.rangeMin || position > c.rangeMax)) {
+            run.error = "\"" + name + "\" goes from " + std::to_string(c.rangeMin) + " to " + std::to_string(c.rangeMax) +
+                        ", not to " + value;
+            return false;
+        }
+        done = slider && (action.verb == "slide" ? standin::DragSlider(control, position)
+                                                 : standin::KeySlider(control, position));
         if (!done) run.error = "\"" + name + "\" is not a slider";
     } else {
         run.error = "--" + action.verb + " needs ID=VALUE";

@@ -72,8 +72,12 @@ int32_t __cdecl RefreshPreview() {
 
 }  // namespace
 
-void PrintPlatformFailures() {
-    for (const std::string& reason : standin::TakeFailures()) std::fprintf(stderr, "brevlo-host: %s\n", reason.c_str());
+bool PrintPlatformFailures() {
+    bool writeLost = false;
+    for (const std::string& reason : standin::TakeFailures(&writeLost)) {
+        std::fprintf(stderr, "brevlo-host: %s\n", reason.c_str());
+    }
+    return writeLost;
 }
 
 int Export(const OutputPluginTable& table, const HostOptions& options) {
@@ -96,7 +100,7 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
 
     std::string codes;
     if (!options.timingFile.empty()) {
-        if (!ReadTimingFile(options.timingFile, codes, error)) return UsageError(error);
+        if (!ReadTimingFile(options.timingFile, format.frameCount, codes, error)) return UsageError(error);
     } else {
         if (!ParseTimingPattern(options.timingGiven ? options.timingPattern : "1", format.frameCount, codes, error)) {
             return UsageError(error);

@@ -48,8 +48,8 @@ struct LoadedModule;
 int ConfigCommand(const LoadedModule& module, const HostOptions& options);
 
 // What the platform refused and why, one line each: the module reports no cause itself, the
-// stand-ins it called do (Linux build; nothing on Windows).
-void PrintPlatformFailures();
+// stand-ins it called do (Linux build; nothing on Windows). True when one of them lost a write.
+bool PrintPlatformFailures();
 
 // The export command: the job record, the editor's callbacks and the timing map.
 int Export(const OutputPluginTable& table, const HostOptions& options);

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +21,7 @@
 #include "host/host_text.h"
 #include "platform/standin/utf8.h"
 #include "plugin/host_job.h"
+#include "settings/encoder_settings.h"
 
 namespace {
 
@@ -64,7 +65,9 @@ const char kUsage[] =
     "                             e.g. 11111, 2222D, 2222D*60,11111*30; \\xHH is any byte (\\x00:\n"
     "                             no timing data). 'D' drops a frame, '2' lasts 5/4, others nominal\n"
     "  --timing-file FILE         one code per frame: a text of code characters, white space\n"
-    "                             ignored, used as it stands (a shorter file gives a shorter map)\n"
+    "                             ignored, taken as it stands (no \\x escapes; a leading UTF-8\n"
+    "                             byte-order mark is skipped; a shorter file gives a shorter map),\n"
+    "                             read as far as the clip's frames need\n"
     "  --no-timing                publish no timing map (the companion plug-in is not running)\n"
     "  --timing-readonly          publish the timing map read-only\n"
     "  --key-every N              QueryFrameFlags marks frame 0 and every N-th frame as a key\n"
@@ -96,8 +99,9 @@ const char kUsage[] =
     "Both pages are printed when shown and again before the sheet closes. Exit status 0, 1 when an\n"
     "action could not be done (the sheet is then cancelled), 3 when something is left over.\n"
     "\n"
-    "An output (-o, --record) that is the same file as an input or as the other output is a usage\n"
-    "error. The export shows a progress bar on standard error when it is a terminal; Ctrl-C,\n"
+    "An output (-o, --record, --message-log, config-blob save's FILE) that is the same file as an\n"
+    "input (--input, --timing-file, the module) or as another output is a usage error. The export\n"
+    "shows a progress bar on standard error when it is a terminal; Ctrl-C,\n"
     "SIGTERM and SIGHUP ask the module to stop (the file is ended and holds what was written; exit\n"
     "status 128 + the signal), a second signal or SIGQUIT ends the host at once. When the platform\n"
     "refuses a call, one line says which and why. Exit status: 0 when Output returned 1,\n"
@@ -106,25 +110,52 @@ const char kUsage[] =
     "after Output returned: one line \"left over after Output: ...\" says what (Linux build only).\n";
 
 
-bool ParseCount(const std::string& text, int64_t low, int64_t high, int64_t& value) {
-    if (text.empty() || text.size() > 10) return false;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
+// "" when `text` is a whole decimal number (an optional '-' where `low` is negative) from `low` to
+// `high`, put into `value`; else what is wrong with it.
+std::string ReadNumber(const std::string& text, int64_t low, int64_t high, int64_t& value) {
+    const bool negative = low < 0 && !text.empty() && text[0] == '-';
+    const std::string digits = text.substr(negative ? 1 : 0);
+    bool whole = !digits.empty();
+    for (char c : digits) whole = whole && c >= '0' && c <= '9';
+    if (!whole) return "\"" + standin::PrintableBytes(text) + "\" is not a whole number";
+    const size_t first = digits.find_first_not_of('0');
+    const bool huge = first != std::string::npos && digits.size() - first > 18;
+    value = huge ? INT64_MAX : std::strtoll(digits.c_str(), nullptr, 10);
+    if (negative) value = -value;
+    if (huge || value < low || value > high) {
+        return "it must be from " + std::to_string(low) + " to " + std::to_string(high) + ", not " +
+               standin::PrintableBytes(text);
     }
-    value = std::strtoll(text.c_str(), nullptr, 10);
-    return value >= low && value <= high;
+    return std::string();
 }
 
-// "A<sep>B" with both parts whole numbers in range; B may be left out when `second` has a default.
-bool ParsePair(const std::string& text, char separator, int64_t high, int64_t& first, int64_t& second, bool secondOptional) {
-    size_t at = text.find(separator);
-    if (at == std::string::npos) {
-        if (!secondOptional) return false;
-        second = 1;
-        return ParseCount(text, 1, high, first);
+// "A<sep>B", each part a whole number in its range; B may be left out (then 1) when `secondOptional`.
+// "" when parsed, else what is wrong, naming the part.
+struct PairRule {
+    char separator;
+    const char* firstName;
+    int64_t firstLow, firstHigh;
+    const char* secondName;
+    int64_t secondLow, secondHigh;
+    bool secondOptional;
+};
+
+std::string ReadPair(const std::string& text, const PairRule& rule, int64_t& first, int64_t& second) {
+    size_t at = text.find(rule.separator);
+    std::string problem;
+    if (at == std::string::npos && !rule.secondOptional) {
+        return "\"" + standin::PrintableBytes(text) + "\" has no '" + std::string(1, rule.separator) + "'";
     }
-    return ParseCount(text.substr(0, at), 1, high, first) && ParseCount(text.substr(at + 1), 1, high, second);
+    problem = ReadNumber(text.substr(0, at), rule.firstLow, rule.firstHigh, first);
+    if (!problem.empty()) return std::string(rule.firstName) + ": " + problem;
+    second = 1;
+    if (at == std::string::npos) return std::string();
+    problem = ReadNumber(text.substr(at + 1), rule.secondLow, rule.secondHigh, second);
+    return problem.empty() ? problem : std::string(rule.secondName) + ": " + problem;
 }
+
+// The words each command takes besides options.
+size_t WordsOf(const std::string& command) { return command == "config-blob" ? 2 : 0; }
 
 // Returns 0 when parsed, else the exit status of a usage error.
 int ParseArguments(int argc, char** argv, HostOptions& options) {
@@ -136,8 +167,19 @@ int ParseArguments(int argc, char** argv, HostOptions& options) {
             out = args[++i];
             return true;
         };
-        std::string v;
+        std::string v, problem;
         int64_t x = 0, y = 0;
+        // An option's number, parsed whole and in range; a usage error naming the option otherwise.
+        auto number = [&](const char* what, int64_t low, int64_t high, int64_t& out) {
+            if (!value(v)) return a + " needs " + what;
+            std::string why = ReadNumber(v, low, high, out);
+            return why.empty() ? why : a + " (" + what + "): " + why;
+        };
+        auto pair = [&](const char* what, const PairRule& rule) {
+            if (!value(v)) return a + " needs " + what;
+            std::string why = ReadPair(v, rule, x, y);
+            return why.empty() ? why : a + " needs " + what + "; " + why;
+        };
         if (a == "--help" || a == "-h" || a == "help") {
             options.command = "help";
             return 0;
@@ -146,21 +188,27 @@ int ParseArguments(int argc, char** argv, HostOptions& options) {
         } else if (a == "-o" || a == "--output") {
             if (!value(options.output)) return UsageError("-o needs a file name");
         } else if (a == "--size") {
-            if (!value(v) || !ParsePair(v, 'x', 32768, x, y, false)) return UsageError("--size needs WxH, e.g. 1280x720");
+            if (!(problem = pair("WxH, e.g. 1280x720", {'x', "the width", 1, 32768, "the height", 1, 32768, false})).empty()) {
+                return UsageError(problem);
+            }
             options.synthetic.width = static_cast<int32_t>(x);
             options.synthetic.height = static_cast<int32_t>(y);
             options.sizeGiven = true;
         } else if (a == "--rate") {
-            if (!value(v) || !ParsePair(v, '/', INT32_MAX, x, y, true)) return UsageError("--rate needs R/S with whole numbers above 0, e.g. 30000/1001");
+            if (!(problem = pair("R/S, e.g. 30000/1001", {'/', "the rate", 1, INT32_MAX, "the scale", 1, INT32_MAX, true})).empty()) {
+                return UsageError(problem);
+            }
             options.synthetic.rate = static_cast<int32_t>(x);
             options.synthetic.scale = static_cast<int32_t>(y);
             options.rateGiven = true;
         } else if (a == "--frames") {
-            if (!value(v) || !ParseCount(v, 0, INT32_MAX, x)) return UsageError("--frames needs a whole number");
+            if (!(problem = number("a number of frames", 0, INT32_MAX, x)).empty()) return UsageError(problem);
             options.synthetic.frameCount = static_cast<int32_t>(x);
             options.frameLimit = static_cast<int32_t>(x);
         } else if (a == "--audio") {
-            if (!value(v) || !ParsePair(v, '/', 1000000, x, y, false) || y > 64) return UsageError("--audio needs RATE/CHANNELS, e.g. 48000/2");
+            if (!(problem = pair("RATE/CHANNELS, e.g. 48000/2", {'/', "the rate in Hz", 1, 1000000, "the channels", 1, 64, false})).empty()) {
+                return UsageError(problem);
+            }
             options.synthetic.audioRate = static_cast<int32_t>(x);
             options.synthetic.channels = static_cast<int32_t>(y);
             options.audioGiven = true;
@@ -185,16 +233,26 @@ int ParseArguments(int argc, char** argv, HostOptions& options) {
         } else if (a == "--message-log") {
             if (!value(options.messageLog)) return UsageError("--message-log needs a file");
         } else if (a == "--key-every") {
-            if (!value(v) || !ParseCount(v, 0, INT32_MAX, x)) return UsageError("--key-every needs a whole number");
+            if (!(problem = number("a number of frames", 0, INT32_MAX, x)).empty()) return UsageError(problem);
             options.keyEvery = static_cast<int32_t>(x);
         } else if (a == "--abort-at") {
-            if (!value(v) || !ParseCount(v, 0, INT32_MAX, x)) return UsageError("--abort-at needs a frame number");
+            if (!(problem = number("a frame number", 0, INT32_MAX, x)).empty()) return UsageError(problem);
             options.abortAt = static_cast<int32_t>(x);
         } else if (a == "--record") {
             if (!value(options.record)) return UsageError("--record needs a file");
         } else if (a == "--tab" || a == "--pick" || a == "--type" || a == "--check" || a == "--slide" ||
                    a == "--key-slide" || a == "--hold") {
             if (!value(v)) return UsageError(a + " needs an argument");
+            // A position or an entry number is a whole number; the control's own range is checked
+            // on the sheet.
+            size_t at = v.find('=');
+            const bool position = a == "--slide" || a == "--key-slide";
+            const bool entry = a == "--pick" && at != std::string::npos && v.compare(at + 1, 1, "#") == 0;
+            if (position || entry) {
+                if (at == std::string::npos) return UsageError(a + " needs ID=POS");
+                std::string why = ReadNumber(v.substr(at + 1 + entry), position ? INT32_MIN : 0, INT32_MAX, x);
+                if (!why.empty()) return UsageError(a + " " + standin::PrintableBytes(v) + ": " + why);
+            }
             options.configActions.push_back(ConfigAction{a.substr(2), v});
         } else if (a == "--ok" || a == "--cancel") {
             options.configActions.push_back(ConfigAction{a.substr(2), std::string()});
@@ -202,8 +260,13 @@ int ParseArguments(int argc, char** argv, HostOptions& options) {
             return UsageError("unknown option " + a);
         } else if (options.command.empty()) {
             options.command = a;
-        } else {
+        } else if (options.arguments.size() < WordsOf(options.command)) {
             options.arguments.push_back(a);
+        } else {
+            // A stray word would be ignored and the command do something else than asked.
+            std::string hint = a == "ok" || a == "cancel" ? " (did you mean --" + a + "?)" : "";
+            return UsageError("unexpected word \"" + standin::PrintableBytes(a) + "\"" + hint + ": " +
+                              options.command + (WordsOf(options.command) ? " takes two words" : " takes options only"));
         }
     }
     if (options.command.empty()) return UsageError("no command given");
@@ -263,12 +326,26 @@ int PrintTable(const OutputPluginTable& table) {
     return 0;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
+// A blob is read no further than one byte past the record, so that a longer file (or one that never
+// ends) is told apart without reading it all. On failure returns false with the reason.
+bool ReadBlobFile(const std::string& path, size_t limit, std::string& bytes, std::string& error) {
+    std::error_code e;
+    if (std::filesystem::is_directory(path, e)) {
+        error = path + " is a folder, not a file holding a configuration blob";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    bytes = text.str();
+    if (!in) {
+        error = "cannot read " + path;
+        return false;
+    }
+    bytes.assign(limit + 1, '\0');
+    in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    if (bytes.size() > limit) {
+        error = path + " is longer than the " + std::to_string(limit) + " bytes of a configuration blob";
+        return false;
+    }
     return true;
 }
 
@@ -301,9 +378,9 @@ int ConfigBlob(const OutputPluginTable& table, const HostOptions& options) {
         return 0;
     }
     if (!table.ConfigSetEntry) return std::fprintf(stderr, "brevlo-host: the module has no ConfigSet entry\n"), 1;
-    std::string bytes;
-    if (!ReadWholeFile(path, bytes)) {
-        std::fprintf(stderr, "brevlo-host: cannot read %s\n", path.c_str());
+    std::string bytes, error;
+    if (!ReadBlobFile(path, sizeof(EncoderSettings), bytes, error)) {
+        std::fprintf(stderr, "brevlo-host: config-blob load: %s\n", error.c_str());
         return 1;
     }
     int32_t size = static_cast<int32_t>(bytes.size());
@@ -373,7 +450,16 @@ int main(int argc, char** argv) {
             {"--input", options.input},
             {"--timing-file", options.timingFile},
             {"--module", options.module.empty() ? DefaultModulePath() : options.module}};
-        if (!CheckOutputsStandAlone(inputs, {{"-o", options.output}, {"--record", options.record}}, clash)) {
+        if (!CheckOutputsStandAlone(inputs,
+                                    {{"-o", options.output}, {"--record", options.record}, {"--message-log", options.messageLog}},
+                                    clash)) {
+            return UsageError(clash);
+        }
+    }
+    if (options.command == "config-blob" && options.arguments.size() == 2 && options.arguments[0] == "save") {
+        std::string clash;
+        if (!CheckOutputsStandAlone({{"--module", options.module.empty() ? DefaultModulePath() : options.module}},
+                                    {{"config-blob save", options.arguments[1]}}, clash)) {
             return UsageError(clash);
         }
     }
@@ -401,7 +487,9 @@ int main(int argc, char** argv) {
     } else {
         rc = ConfigBlob(*module.table, options);
     }
-    if (options.command != "export") PrintPlatformFailures();
+    // A save the store did not keep fails the command that asked for it.
+    const bool saves = options.command == "config" || (options.command == "config-blob" && !options.arguments.empty() && options.arguments[0] == "load");
+    if (options.command != "export" && PrintPlatformFailures() && saves && rc == 0) rc = 1;
     UnloadPluginModule(module);
     if (SUCCEEDED(com)) CoUninitialize();
     return rc;

@@ -2,10 +2,16 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+
+#include "platform/standin/utf8.h"
 
 namespace {
+
+// Bounds on what a timing file may hold besides its codes.
+constexpr size_t kMostSpaceInARow = 1 << 20;
+constexpr uint64_t kMostAfterTheCodes = 1 << 20;
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
@@ -28,7 +34,8 @@ bool ReadCodes(const std::string& text, const char* stops, std::string& codes, s
                 i += 3;
                 continue;
             }
-            error = "bad escape at \"" + text.substr(i, 4) + "\" (write a byte as \\xHH, e.g. \\x00)";
+            error = "bad escape at \"" + standin::PrintableBytes(text.substr(i, 4)) +
+                    "\" (write a byte as \\xHH, e.g. \\x00)";
             return false;
         }
         for (const char* s = stops; *s; ++s) {
@@ -53,7 +60,8 @@ bool ParseTimingPattern(const std::string& pattern, int32_t frameCount, std::str
         size_t comma = pattern.find(',', start);
         std::string section = pattern.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         ++index;
-        std::string where = "timing pattern section " + std::to_string(index) + " (\"" + section + "\"): ";
+        std::string where =
+            "timing pattern section " + std::to_string(index) + " (\"" + standin::PrintableBytes(section) + "\"): ";
         std::string body = section;
         long long frames = -1;
         size_t star = section.find('*');
@@ -92,22 +100,68 @@ bool ParseTimingPattern(const std::string& pattern, int32_t frameCount, std::str
     return true;
 }
 
-bool ReadTimingFile(const std::string& path, std::string& codes, std::string& error) {
+bool ReadTimingFile(const std::string& path, int32_t frameCount, std::string& codes, std::string& error) {
     codes.clear();
+    const std::string name = "the timing file " + path;
+    std::error_code e;
+    if (std::filesystem::is_directory(path, e)) {
+        error = name + " is a folder";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        error = "cannot read the timing file " + path;
+        error = "cannot read " + name;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string reason;
-    if (!ReadCodes(text.str(), "", codes, reason)) {
-        error = "timing file " + path + ": " + reason;
+    const size_t wanted = frameCount > 0 ? static_cast<size_t>(frameCount) : 0;
+    size_t spaceRun = 0;
+    uint64_t bytesRead = 0;
+    // Takes the codes of `bytes`; false once the clip has its codes or the file is refused.
+    auto take = [&](const char* bytes, size_t length) {
+        bytesRead += length;
+        for (size_t i = 0; i < length; ++i) {
+            if (codes.size() >= wanted) return false;
+            if (!IsSpace(bytes[i])) {
+                codes.push_back(bytes[i]);
+                spaceRun = 0;
+            } else if (++spaceRun > kMostSpaceInARow) {
+                error = name + " holds more than " + std::to_string(kMostSpaceInARow) +
+                        " bytes of white space in a row after " + std::to_string(codes.size()) + " codes";
+                return false;
+            }
+        }
+        return codes.size() < wanted;
+    };
+    char buffer[4096];
+    in.read(buffer, 3);
+    const std::string head(buffer, static_cast<size_t>(in.gcount()));
+    if (head.compare(0, 2, "\xFF\xFE") == 0 || head.compare(0, 2, "\xFE\xFF") == 0) {
+        error = name + " is UTF-16 text; write its codes as plain (ASCII or UTF-8) text";
         return false;
     }
-    if (codes.empty()) {
-        error = "timing file " + path + " holds no codes";
+    // A UTF-8 byte-order mark, as some editors write, is no code.
+    bool more = head == "\xEF\xBB\xBF" ? (bytesRead += 3, codes.size() < wanted) : take(head.data(), head.size());
+    while (more && in) {
+        in.read(buffer, sizeof buffer);
+        more = take(buffer, static_cast<size_t>(in.gcount()));
+    }
+    if (!error.empty()) return false;
+    // A file may hold more codes than the clip has frames; one that never ends (a device, a pipe
+    // that goes on) is not a timing file.
+    if (in && !std::filesystem::is_regular_file(path, e)) {
+        uint64_t after = 0;
+        while (in && after <= kMostAfterTheCodes) {
+            in.read(buffer, sizeof buffer);
+            after += static_cast<uint64_t>(in.gcount());
+        }
+        if (after > kMostAfterTheCodes) {
+            error = name + " does not end: it goes on for more than " + std::to_string(kMostAfterTheCodes) +
+                    " bytes past the " + std::to_string(codes.size()) + " codes the clip needs";
+            return false;
+        }
+    }
+    if (codes.empty() && wanted > 0) {
+        error = name + (bytesRead == 0 ? " is empty" : " holds only white space");
         return false;
     }
     return true;

@@ -12,10 +12,11 @@
 // pattern names. On failure returns false and puts a one-line reason into `error`.
 bool ParseTimingPattern(const std::string& pattern, int32_t frameCount, std::string& codes, std::string& error);
 
-// A file of one code per frame: the code characters as text, white space ignored, with the same
-// "\xHH" escape. Used as it stands (not repeated): a file shorter than the clip publishes a map
-// shorter than the clip.
-bool ReadTimingFile(const std::string& path, std::string& codes, std::string& error);
+// A file of one code per frame: every byte but white space is a code, taken as it stands (no
+// escapes, not repeated: a file shorter than the clip publishes a map shorter than the clip); a
+// leading UTF-8 byte-order mark is skipped. Read only as far as the first `frameCount` codes; a
+// file that never ends, or that holds nothing but white space for long, is refused.
+bool ReadTimingFile(const std::string& path, int32_t frameCount, std::string& codes, std::string& error);
 
 // The codes of frames 0 … frameCount-1: the pattern repeated over the frames.
 std::string RepeatCodes(const std::string& pattern, int32_t frameCount);

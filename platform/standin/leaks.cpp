@@ -12,6 +12,7 @@ struct Registry {
     std::vector<std::pair<std::string, LeakProbe>> probes;
     std::vector<std::pair<std::string, std::function<void()>>> resets;
     std::vector<std::string> failures;
+    bool writeLost = false;
 };
 
 Registry& TheRegistry() {
@@ -54,19 +55,26 @@ void ResetAll() {
     for (auto& f : resets) f();
     SpinGuard g(r.lock);
     r.failures.clear();
+    r.writeLost = false;
 }
 
-void NoteFailure(const std::string& reason) {
+void NoteFailure(const std::string& reason, FailureKind kind) {
     Registry& r = TheRegistry();
     SpinGuard g(r.lock);
+    if (kind == FailureKind::WriteLost) r.writeLost = true;
+    for (const std::string& noted : r.failures) {
+        if (noted == reason) return;
+    }
     if (r.failures.size() < 16) r.failures.push_back(reason);
 }
 
-std::vector<std::string> TakeFailures() {
+std::vector<std::string> TakeFailures(bool* writeLost) {
     Registry& r = TheRegistry();
     SpinGuard g(r.lock);
     std::vector<std::string> out;
     out.swap(r.failures);
+    if (writeLost) *writeLost = r.writeLost;
+    r.writeLost = false;
     return out;
 }
 

@@ -22,8 +22,12 @@ void ResetAll();
 
 // Why a stand-in refused a call, in a user's words ("the media runtime refused the profile: ...").
 // The system is told only a result code, as on Windows; the host shows these. The reset clears them.
-void NoteFailure(const std::string& reason);
-// The reasons noted since the last call, oldest first; clears them.
-std::vector<std::string> TakeFailures();
+// A refusal that lost data the caller meant to keep (a settings write) says so, so that the host
+// can fail the command that asked for it. A reason already noted is not noted again.
+enum class FailureKind { Refused, WriteLost };
+void NoteFailure(const std::string& reason, FailureKind kind = FailureKind::Refused);
+// The reasons noted since the last call, oldest first; clears them. `writeLost`, when given, tells
+// whether one of them lost a write.
+std::vector<std::string> TakeFailures(bool* writeLost = nullptr);
 
 }  // namespace standin

@@ -57,4 +57,23 @@ void AppendJsonString(std::string& out, const std::u16string& s) {
     out.push_back('"');
 }
 
+std::string PrintableBytes(const std::string& bytes) {
+    std::string out;
+    const size_t length = bytes.size();
+    const size_t shown = length > 80 ? 60 : length;
+    for (size_t i = 0; i < shown; ++i) {
+        const unsigned char b = static_cast<unsigned char>(bytes[i]);
+        if (b >= 0x20 && b < 0x7F && b != '\\') {
+            out += static_cast<char>(b);
+        } else if (b != 0 || i + 1 != length) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        }
+    }
+    if (shown < length) out += "... (" + std::to_string(length) + " bytes)";
+    return out;
+}
+
 }  // namespace standin

@@ -16,4 +16,8 @@ std::string Utf8FromUtf16(const std::u16string& text);
 // surrogates escaped).
 void AppendJsonString(std::string& out, const std::u16string& text);
 
+// A user's bytes for a message: printable ASCII as it is, every other byte as \xHH (a last NUL left
+// out), long ones shortened.
+std::string PrintableBytes(const std::string& bytes);
+
 }  // namespace standin

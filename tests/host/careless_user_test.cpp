@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,9 +61,16 @@ TEST(HostFiles, AnOutputThatIsAnInputOrAnotherOutputIsRefused) {
         {"export", "-o", codes, "--timing-file", codes},
         {"raw-frames", "-o", link, "--input", clip},
         {"export", "-o", BREVLO_MODULE_PATH},
+        {"export", "-o", fresh, "--input", clip, "--message-log", link},
+        {"export", "-o", fresh, "--message-log", freshDir + "/./" + freshName},
+        {"export", "-o", fresh, "--timing-file", codes, "--message-log", codes},
+        {"export", "-o", fresh, "--record", clip, "--message-log", clip},
+        {"export", "-o", fresh, "--message-log", BREVLO_MODULE_PATH},
+        {"config-blob", "save", BREVLO_MODULE_PATH},
     };
+    const std::string moduleBytes = ReadFileBytes(BREVLO_MODULE_PATH);
     for (const auto& args : cases) {
-        SCOPED_TRACE(args[0] + " " + args[2]);
+        SCOPED_TRACE(args[0] + " " + args[2] + " " + args.back());
         HostRun run = RunHost(args);
         EXPECT_EQ(run.exitCode, 2) << run.err;
         EXPECT_NE(run.err.find("same file"), std::string::npos) << run.err;
@@ -68,7 +78,150 @@ TEST(HostFiles, AnOutputThatIsAnInputOrAnotherOutputIsRefused) {
         EXPECT_EQ(ReadFileBytes(codes), "1111");
         EXPECT_FALSE(FileExists(fresh));
     }
+    EXPECT_TRUE(ReadFileBytes(BREVLO_MODULE_PATH) == moduleBytes);
     unlink(link.c_str());
+}
+
+// A word or a number the host cannot take whole is a usage error naming it, never read as
+// something else: no file is begun and the settings stay as they were.
+TEST(HostUsage, LooseArgumentsAreRefusedNamingWhatIsWrong) {
+    std::string out = TempPath("loose.wmv");
+    unlink(out.c_str());
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {{"export", "-o", out, "--frames", "3", "stray"}, "unexpected word \"stray\""},
+        {{"config", "--pick", "Compression=#0", "ok"}, "unexpected word \"ok\" (did you mean --ok?)"},
+        {{"config-blob", "save", out, "again"}, "unexpected word \"again\""},
+        {{"table", "extra"}, "unexpected word \"extra\""},
+        {{"config", "--slide", "Performance=abc", "--ok"}, "\"abc\" is not a whole number"},
+        {{"config", "--slide", "Performance=2x", "--ok"}, "\"2x\" is not a whole number"},
+        {{"config", "--key-slide", "Performance=99999999999999999999", "--ok"}, "not 99999999999999999999"},
+        {{"config", "--pick", "Compression=#1z", "--ok"}, "\"1z\" is not a whole number"},
+        {{"export", "-o", out, "--frames", "99999999999"}, "from 0 to 2147483647, not 99999999999"},
+        {{"export", "-o", out, "--frames", "-3"}, "\"-3\" is not a whole number"},
+        {{"export", "-o", out, "--audio", "48000/65"}, "the channels: it must be from 1 to 64, not 65"},
+        {{"export", "-o", out, "--audio", "48000/0"}, "the channels: it must be from 1 to 64, not 0"},
+        {{"export", "-o", out, "--rate", "30/1/1"}, "the scale: \"1/1\" is not a whole number"},
+        {{"export", "-o", out, "--size", "64x48x"}, "the height: \"48x\" is not a whole number"},
+        {{"export", "-o", out, "--key-every", " 5"}, "\" 5\" is not a whole number"},
+        {{"export", "-o", out, "--abort-at", "1e3"}, "\"1e3\" is not a whole number"},
+    };
+    std::string blob = TempPath("loose.blob");
+    ASSERT_EQ(RunHost({"config-blob", "save", blob}).exitCode, 0);
+    const std::string stored = ReadFileBytes(blob);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        HostRun run = RunHost(c.args);
+        EXPECT_EQ(run.exitCode, 2) << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_FALSE(FileExists(out));
+    }
+    ASSERT_EQ(RunHost({"config-blob", "save", blob}).exitCode, 0);
+    EXPECT_EQ(ReadFileBytes(blob), stored);
+
+    // A position the slider does not have is an action that cannot be done, not a clamp.
+    HostRun run = RunHost({"config", "--slide", "Performance=7", "--ok"});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("\"Performance\" goes from 0 to 4, not to 7"), std::string::npos) << run.err;
+}
+
+// What a user hands the host as a file is read no further than it needs and taken as it stands:
+// a stream that never ends is refused (not read until memory runs out), a folder is named as one,
+// the timing file's bytes are codes (no escapes), and a UTF-8 byte-order mark is no code.
+TEST(HostFiles, AUsersFileIsReadWithinBoundsAndAsItStands) {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::string fifo = TempPath("endless.fifo");
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // An 8 MiB stream in place of one that never ends, so that a host that reads it all is caught
+    // without taking the machine's memory.
+    std::thread writer([&] {
+        int fd = open(fifo.c_str(), O_WRONLY);
+        std::string zeros(1 << 16, '\0');
+        for (int i = 0; i < 128 && fd >= 0; ++i) {
+            if (write(fd, zeros.data(), zeros.size()) < 0) break;
+        }
+        if (fd >= 0) close(fd);
+    });
+    std::string out = TempPath("bounded.wmv");
+    HostRun endless = RunHost({"export", "-o", out, "--size", "64x48", "--frames", "5", "--timing-file", fifo});
+    writer.join();
+    EXPECT_EQ(endless.exitCode, 2) << endless.err;
+    EXPECT_NE(endless.err.find("does not end"), std::string::npos) << endless.err;
+
+    std::string folder = TempPath("a-folder");
+    mkdir(folder.c_str(), 0700);
+    std::string bomAndEscape = TempPath("bom.txt");
+    WriteFileBytes(bomAndEscape, "\xEF\xBB\xBF" "1111\\x44\r\n");
+    std::string utf16 = TempPath("utf16.txt");
+    WriteFileBytes(utf16, std::string("\xFF\xFE" "1\0" "1\0", 6));
+    std::string longBlob = TempPath("long.blob");
+    WriteFileBytes(longBlob, std::string(1 << 20, '\0'));
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {{"config-blob", "load", "/dev/zero"}, 1, "/dev/zero is longer than the 104 bytes of a configuration blob"},
+        {{"config-blob", "load", longBlob}, 1, "is longer than the 104 bytes"},
+        {{"config-blob", "load", folder}, 1, folder + " is a folder"},
+        {{"export", "-o", out, "--frames", "5", "--size", "64x48", "--timing-file", folder}, 2, folder + " is a folder"},
+        {{"export", "-o", out, "--frames", "5", "--size", "64x48", "--timing-file", utf16}, 2, "is UTF-16 text"},
+        {{"export", "-o", out, "--frames", "8", "--size", "64x48", "--timing-file", bomAndEscape}, 0,
+         "(codes: 8 kept, 0 dropped, 0 long)"},
+        {{"export", "-o", out, "--frames", "5", "--size", "64x48", "--timing", "1\x7f*,1"}, 2,
+         "(\"1\\x7f*\"): the frame count"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        HostRun run = RunHost(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+    unlink(fifo.c_str());
+}
+
+// A save the store did not keep fails the command, with the store's reason; a store that cannot be
+// read says so on the first read, not only when the next write sets it aside.
+TEST(HostSettings, AFailedSaveFailsTheCommandAndAnUnreadableStoreIsNamed) {
+    std::string blob = TempPath("kept.blob");
+    ASSERT_EQ(RunHost({"config-blob", "save", blob}).exitCode, 0);
+    const std::string path = standin::RegistryFilePath();
+    const std::string directory = path.substr(0, path.rfind('/'));
+    ASSERT_EQ(std::system(("rm -rf '" + directory + "' && touch '" + directory + "'").c_str()), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"config-blob", "load", blob}, {"config", "--ok"}}) {
+        SCOPED_TRACE(args[0]);
+        HostRun run = RunHost(args);
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        EXPECT_NE(run.err.find("was not written: Not a directory"), std::string::npos) << run.err;
+    }
+    unlink(directory.c_str());
+
+    ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
+    int held = open((directory + "/registry.lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    HostRun locked = RunHost({"config-blob", "load", blob});
+    close(held);
+    EXPECT_EQ(locked.exitCode, 1) << locked.err;
+    EXPECT_NE(locked.err.find("has held its lock"), std::string::npos) << locked.err;
+
+    const std::vector<std::pair<std::string, std::string>> stores = {
+        {"not a registry file\n", "is not in the format of a .reg export; the defaults apply"},
+        {std::string("\xFF\xFEW\0i\0n\0", 8), "it is UTF-16 text, as regedit exports it"},
+    };
+    for (const auto& store : stores) {
+        ASSERT_TRUE(standin::WriteRegistryStore(store.first));
+        HostRun read = RunHost({"config-blob", "save", blob});
+        EXPECT_EQ(read.exitCode, 0) << read.err;
+        EXPECT_NE(read.err.find("the settings store " + path + " cannot be read: "),
+                  std::string::npos) << read.err;
+        EXPECT_NE(read.err.find(store.second), std::string::npos) << read.err;
+    }
 }
 
 // What a pattern says past the last frame costs nothing: sections of a billion frames each publish

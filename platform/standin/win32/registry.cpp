@@ -483,6 +483,13 @@ Store LoadStore() {
     } else if (exists && !ParseStore(text, store)) {
         store = Store{};
         store.parsed = false;
+        // Said on every read, not only when the next write sets the file aside.
+        const bool utf16 = text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
+                                                (text[0] == '\xFE' && text[1] == '\xFF'));
+        standin::NoteFailure("the settings store " + StorePath() + " cannot be read: " +
+                             (utf16 ? "it is UTF-16 text, as regedit exports it; the store is UTF-8 text"
+                                    : "it is not in the format of a .reg export") +
+                             "; the defaults apply");
     }
     return store;
 }
@@ -635,7 +642,8 @@ LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
     std::string path = dir + "/" + kFileName;
     // Every failed write is also told in words, for the host to show.
     auto failed = [&path](int e) {
-        standin::NoteFailure("the settings store " + path + " was not written: " + std::strerror(e));
+        standin::NoteFailure("the settings store " + path + " was not written: " + std::strerror(e),
+                             standin::FailureKind::WriteLost);
         return ErrorFromErrno(e);
     };
     if (!MakeDirectories(dir)) return failed(errno);
@@ -647,7 +655,8 @@ LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
     if (int e = TakeStoreLock(dir, lock, kLockWaitSeconds)) {
         if (e != ETIMEDOUT) return failed(e);
         standin::NoteFailure("the settings store " + path + " was not written: another process has held its lock for " +
-                             std::to_string(kLockWaitSeconds) + " s");
+                             std::to_string(kLockWaitSeconds) + " s",
+                             standin::FailureKind::WriteLost);
         return ERROR_WRITE_FAULT;
     }
 

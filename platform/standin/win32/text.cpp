@@ -7,6 +7,7 @@
 #include <string>
 
 #include "../leaks.h"
+#include "../utf8.h"
 
 namespace {
 
@@ -266,28 +267,6 @@ UINT WINAPI GetOEMCP() { return g_oem; }
 
 int WINAPI lstrlenA(LPCSTR s) { return s ? static_cast<int>(std::strlen(s)) : 0; }
 
-namespace {
-
-// A text for a message: printable ASCII as it is, every other byte as \xHH, long ones shortened.
-std::string Printable(const unsigned char* bytes, size_t length) {
-    std::string out;
-    const size_t shown = length > 80 ? 60 : length;
-    for (size_t i = 0; i < shown; ++i) {
-        if (bytes[i] >= 0x20 && bytes[i] < 0x7F && bytes[i] != '\\') {
-            out += static_cast<char>(bytes[i]);
-        } else if (bytes[i] != 0 || i + 1 != length) {
-            static const char kHex[] = "0123456789abcdef";
-            out += "\\x";
-            out += kHex[bytes[i] >> 4];
-            out += kHex[bytes[i] & 15];
-        }
-    }
-    if (shown < length) out += "... (" + std::to_string(length) + " bytes)";
-    return out;
-}
-
-}  // namespace
-
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int n, LPWSTR dst, int cap) {
     if (!src || cap < 0 || (!dst && cap != 0) || n == 0 || n < -1 ||
         (dst && static_cast<const void*>(src) == static_cast<const void*>(dst))) {
@@ -318,14 +297,14 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int n, LP
         return 0;
     }
     if (!ok) {
-        standin::NoteFailure("MultiByteToWideChar refused \"" + Printable(bytes, length) + "\": it is not valid " +
+        standin::NoteFailure("MultiByteToWideChar refused \"" + standin::PrintableBytes(std::string(src, length)) + "\": it is not valid " +
                              (cp == CP_UTF8 ? std::string("UTF-8") : "in code page " + std::to_string(cp)));
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
     }
     if (cap == 0) return static_cast<int>(out.size());
     if (out.size() > static_cast<size_t>(cap)) {
-        standin::NoteFailure("MultiByteToWideChar refused \"" + Printable(bytes, length) + "\": it needs " +
+        standin::NoteFailure("MultiByteToWideChar refused \"" + standin::PrintableBytes(std::string(src, length)) + "\": it needs " +
                              std::to_string(out.size()) + " UTF-16 units, more than the " + std::to_string(cap) +
                              " of the buffer it was given");
         std::memcpy(dst, out.data(), static_cast<size_t>(cap) * sizeof(WCHAR));
