@@ -20,6 +20,10 @@ struct ClipFormat {
     int32_t audioRate = 0;
     int32_t channels = 0;
     int32_t sampleCount = 0;  // sample frames
+    // A decoded clip whose pictures are not evenly spaced is shown at its constant rate, as the
+    // editor shows it: frameCount then covers its length, sourceFrameCount is what it holds.
+    bool variableRate = false;
+    int32_t sourceFrameCount = 0;
 };
 
 class ClipSource {

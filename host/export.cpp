@@ -167,6 +167,10 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
         std::snprintf(text, sizeof text, "%dx%d %d/%d, %d frames", format.width, format.height, format.rate,
                       format.scale, format.frameCount);
         video = text;
+        if (format.variableRate) {
+            video += " (a variable-rate clip of " + std::to_string(format.sourceFrameCount) +
+                     " pictures, shown at its constant rate)";
+        }
         if (options.noTiming) {
             video += ", no timing map";
         } else {

@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -114,15 +115,21 @@ struct StreamReader {
         drained = false;
     }
 
-    // Counts the stream's packets (one picture each) without decoding.
-    int64_t CountPackets() {
-        int64_t packets = 0;
+    // The presentation times of the stream's packets (one picture each), in the stream's time base
+    // and in order, read without decoding.
+    std::vector<int64_t> PacketTimes() {
+        std::vector<int64_t> times;
         while (av_read_frame(format, packet) >= 0) {
-            if (packet->stream_index == stream) ++packets;
+            if (packet->stream_index == stream) {
+                times.push_back(packet->pts != AV_NOPTS_VALUE ? packet->pts
+                                : packet->dts != AV_NOPTS_VALUE ? packet->dts
+                                : times.empty() ? 0 : times.back() + 1);
+            }
             av_packet_unref(packet);
         }
+        std::sort(times.begin(), times.end());
         Rewind();
-        return packets;
+        return times;
     }
 };
 
@@ -152,7 +159,18 @@ public:
 
     const ClipFormat& Format() const override { return format_; }
 
+    // The editor shows every clip at one constant rate: of a variable-rate clip, frame `index` is
+    // the picture on screen at its time, as a constant-rate player shows it (pictures repeat or are
+    // skipped); of any other clip, its index-th picture.
     const uint8_t* Frame(int32_t index) override {
+        if (times_.empty()) return SourceFrame(index);
+        const int64_t at = FrameTime(index) + 1;  // a tick's grace for times rounded by the container
+        size_t shown = static_cast<size_t>(std::upper_bound(times_.begin(), times_.end(), at) - times_.begin());
+        return SourceFrame(static_cast<int32_t>(shown > 0 ? shown - 1 : 0));
+    }
+
+    // The clip's index-th picture in presentation order.
+    const uint8_t* SourceFrame(int32_t index) {
         if (index < nextFrame_ - 1) {
             video_.Rewind();
             nextFrame_ = 0;
@@ -205,7 +223,8 @@ private:
         AVRational rate = av_guess_frame_rate(video_.format, stream, nullptr);
         if (rate.num <= 0 || rate.den <= 0) rate = AVRational{30, 1};
         av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT32_MAX);
-        int64_t packets = video_.CountPackets();
+        std::vector<int64_t> times = video_.PacketTimes();
+        const int64_t packets = static_cast<int64_t>(times.size());
         if (packets <= 0 || packets > INT32_MAX) {
             error = path + ": the video stream holds no frames";
             return false;
@@ -216,6 +235,27 @@ private:
         format_.rate = rate.num;
         format_.scale = rate.den;
         format_.frameCount = static_cast<int32_t>(packets);
+        format_.sourceFrameCount = format_.frameCount;
+        timeBase_ = stream->time_base;
+        firstTime_ = times.front();
+        // A picture more than half a frame away from its place at the constant rate makes the clip
+        // variable-rate: its frames are then picked by time, over its whole length (the last
+        // picture lasting as long as the one before it).
+        const int64_t halfFrame = av_rescale_q(1, AVRational{rate.den, 2 * rate.num}, timeBase_);
+        bool variable = false;
+        for (int64_t k = 0; k < packets && !variable; ++k) variable = std::llabs(times[k] - FrameTime(k)) > halfFrame;
+        if (variable) {
+            const int64_t last = packets > 1 ? times[packets - 1] - times[packets - 2] : 0;
+            const int64_t frames = av_rescale_q(times.back() + last - firstTime_, timeBase_, AVRational{rate.den, rate.num});
+            if (frames <= 0 || frames > INT32_MAX) {
+                error = path + ": its variable-rate video is " + std::to_string(frames) + " frames long at " +
+                        std::to_string(rate.num) + "/" + std::to_string(rate.den) + " frames a second";
+                return false;
+            }
+            format_.variableRate = true;
+            format_.frameCount = static_cast<int32_t>(frames);
+            times_ = std::move(times);
+        }
         if (format_.width <= 0 || format_.height <= 0) {
             error = path + ": the video stream has no picture size";
             return false;
@@ -293,7 +333,15 @@ private:
         av_frame_unref(f);
     }
 
+    // Frame `index`'s time at the clip's constant rate, in the stream's time base.
+    int64_t FrameTime(int64_t index) const {
+        return firstTime_ + av_rescale_q(index, AVRational{format_.scale, format_.rate}, timeBase_);
+    }
+
     ClipFormat format_;
+    AVRational timeBase_{1, 1};
+    int64_t firstTime_ = 0;
+    std::vector<int64_t> times_;  // a variable-rate clip's picture times, in order; else empty
     StreamReader video_;
     StreamReader audio_;
     std::vector<uint8_t> image_;

@@ -408,3 +408,48 @@ TEST(HostExportFile, TwoPassConstantRateExportMeetsItsTargetWithTheEditorsKeyFra
 }
 
 }  // namespace
+
+namespace {
+
+// A variable-rate clip (30 pictures at 30 fps, 30 at 15, 30 at 60) is shown at one constant rate,
+// as the editor shows it: every flash of the clip is seen when its click sounds, within a frame,
+// and the pictures last as long as the sound.
+TEST(HostExportFile, AVariableRateClipStaysInSyncOverItsWholeLength) {
+    const std::string clip = TempPath("vfr.mkv"), file = TempPath("vfr.wmv");
+    // Flashes at 0.5 s, 2.0 s and 3.25 s (two pictures there, so that 30 fps sees one of them),
+    // each with a 10 ms click.
+    const std::string make =
+        "ffmpeg -v error -y -f lavfi -i color=c=black:s=64x48:r=30:d=1 -f lavfi -i color=c=black:s=64x48:r=15:d=2"
+        " -f lavfi -i color=c=black:s=64x48:r=60:d=0.5 -f lavfi -i \"aevalsrc='0.9*sin(2*PI*1000*t)*"
+        "(between(t,0.5,0.51)+between(t,2,2.01)+between(t,3.25,3.26))':s=48000:d=3.5\""
+        " -filter_complex \"[0:v][1:v][2:v]concat=n=3:v=1:a=0,"
+        "drawbox=c=white:t=fill:enable='eq(n,15)+eq(n,45)+eq(n,75)+eq(n,76)'[v]\""
+        " -map \"[v]\" -map 3:a -fps_mode passthrough -c:v ffv1 -c:a pcm_s16le " + ShellQuoted(clip);
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    HostRun run = RunHost({"export", "-o", file, "--input", clip});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("64x48 30/1, 105 frames (a variable-rate clip of 90 pictures"), std::string::npos) << run.err;
+
+    std::vector<ProbedPacket> video = PacketsOfStream(ProbePackets(file), 0);
+    ASSERT_EQ(video.size(), 105u);
+    const std::string grey = DecodeVideoFrames(file, "gray");
+    ASSERT_EQ(grey.size(), video.size() * 64 * 48);
+    std::vector<int64_t> flashes;  // ms, where each run of white pictures begins
+    for (size_t k = 0; k < video.size(); ++k) {
+        bool white = static_cast<unsigned char>(grey[k * 64 * 48 + 24 * 64 + 32]) > 200;
+        bool before = k > 0 && static_cast<unsigned char>(grey[(k - 1) * 64 * 48 + 24 * 64 + 32]) > 200;
+        if (white && !before) flashes.push_back(video[k].ptsMs);
+    }
+    std::vector<int16_t> played = DecodeAudioAsPlayed(file, 48000, Player::Ffmpeg);
+    std::vector<int64_t> clicks = LoudOnsets(played, 16000, 4800);
+    ASSERT_EQ(clicks.size(), 3u);
+    ASSERT_EQ(flashes.size(), 3u);
+    const double frameMs = 1000.0 / 30;
+    for (size_t m = 0; m < 3; ++m) {
+        EXPECT_NEAR(static_cast<double>(flashes[m]), clicks[m] * 1000.0 / 48000, frameMs) << "flash " << m;
+    }
+    const int64_t lead = PrimingLeadMs(48000);
+    EXPECT_NEAR(video.back().ptsMs - lead + frameMs, 3500.0, frameMs);
+}
+
+}  // namespace
