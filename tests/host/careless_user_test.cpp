@@ -11,12 +11,15 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/win32.h"
 #include "tests/common/media_probe.h"
+#include "tests/common/stored_settings.h"
 #include "tests/host/host_run.h"
 
 namespace {
@@ -260,8 +263,21 @@ TEST(HostFailures, EachRefusalSaysWhy) {
     struct Case {
         std::vector<std::string> args;
         std::string reason;
+        std::function<void(EncoderSettings&)> stored = [](EncoderSettings&) {};
     };
+    const std::string plain = TempPath("plain.wmv");
+    EncoderSettings defaults;
+    std::memset(&defaults, 0, sizeof defaults);
+    ASSERT_EQ(LoadSettings(&defaults), S_OK);
     const std::vector<Case> cases = {
+        {{"-o", plain, "--size", "64x48"},
+         "brevlo-host: the media runtime refused the profile: the video stream's buffer window of 999999999 ms is "
+         "more than the 100000 ms it takes\n",
+         [](EncoderSettings& s) { s.BufferWindow = 999999999; }},
+        {{"-o", plain, "--size", "64x48"}, "the audio stream's buffer window of 100001 ms",
+         [](EncoderSettings& s) { s.AudioBufferWindow = 100001; }},
+        {{"-o", plain, "--size", "64x48"}, "the media runtime has no format 500 of the codec \"",
+         [](EncoderSettings& s) { s.AudioFormat = 500; }},
         {{"-o", TempPath("odd.wmv"), "--size", "854x480"},
          "brevlo-host: the media runtime refused the profile: 854x480 is not a multiple of 4\n"},
         {{"-o", TempPath("odd.wmv"), "--size", "161x120"},
@@ -275,6 +291,10 @@ TEST(HostFailures, EachRefusalSaysWhy) {
         std::vector<std::string> args = {"export", "--frames", "3"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         SCOPED_TRACE(c.reason);
+        StoreSettings([&](EncoderSettings& s) {
+            s = defaults;
+            c.stored(s);
+        });
         HostRun run = RunHost(args);
         EXPECT_EQ(run.exitCode, 1) << run.err;
         size_t at = run.err.find(c.reason);

@@ -1,6 +1,8 @@
 // Profile manager with its codec catalogue, and profiles.
 #include <map>
 
+#include "../leaks.h"
+#include "../utf8.h"
 #include "objects.h"
 
 namespace standin {
@@ -390,7 +392,13 @@ private:
     }
     HRESULT MakeFormat(REFGUID type, DWORD codec, DWORD format, IWMStreamConfig** pp) const {
         const std::vector<CatalogueFormat>* list = List(type, codec);
-        if (!list || format >= list->size()) return E_INVALIDARG;
+        if (!list) return E_INVALIDARG;
+        if (format >= list->size()) {
+            standin::NoteFailure("the media runtime has no format " + std::to_string(format) + " of the codec \"" +
+                                 standin::Utf8FromUtf16(Codec(type, codec)->name) + "\": its list holds " +
+                                 std::to_string(list->size()) + " for the VBR and pass setting asked for");
+            return E_INVALIDARG;
+        }
         Setting s = CurrentSetting(type, codec);
         uint32_t tag = (s.vbr ? uint32_t(kListVbr) : 0u) | (s.passes == 2 ? uint32_t(kListTwoPass) : 0u);
         StreamData d = FormatStream(*Codec(type, codec), type == WMMEDIATYPE_Video, (*list)[format], tag);

@@ -191,7 +191,11 @@ HRESULT RefuseProfile(HRESULT hr, const std::string& why) {
 // The documented stream checks of SetProfile.
 HRESULT CheckProfileStream(const StreamData& s) {
     if (s.number < 1 || s.number > 63) return NS_E_INVALID_STREAM;
-    if (s.bufferWindow > 100000 && s.bufferWindow != 0xFFFFFFFF) return NS_E_INVALID_STREAM;
+    if (s.bufferWindow > 100000 && s.bufferWindow != 0xFFFFFFFF) {
+        return RefuseProfile(NS_E_INVALID_STREAM, std::string(s.IsVideo() ? "the video" : "the audio") +
+                                                      " stream's buffer window of " + std::to_string(s.bufferWindow) +
+                                                      " ms is more than the 100000 ms it takes");
+    }
     if (!s.media.present || s.media.header.majortype != s.type) return NS_E_INVALID_STREAM;
     bool vbr = VaultBool(s, g_wszVBREnabled);
     if (s.IsVideo()) {
