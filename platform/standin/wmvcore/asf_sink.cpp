@@ -22,6 +22,7 @@ extern "C" {
 
 #include "asf_audio.h"
 #include "asf_common.h"
+#include "asf_stage.h"
 #include "asf_video.h"
 #include "platform/standin/leaks.h"
 #include "platform/standin/utf8.h"
@@ -30,6 +31,10 @@ namespace standin {
 namespace {
 
 std::atomic<int> liveSinks{0};
+
+// Samples converted but not yet encoded: enough to keep both threads busy, few enough that a
+// 1080p job holds only a handful of pictures more.
+constexpr size_t kStageDepth = 4;
 
 const bool probeRegistered = [] {
     RegisterLeakProbe("asf file sink", [] {
@@ -112,13 +117,16 @@ public:
         return Remember(Open(session));
     }
 
+    // Pass boundaries change what the encoding stage works with: it is drained first, and the
+    // boundary itself is done here, so its result is the call's.
     int32_t OnBeginPreprocessingPass(uint32_t input, uint32_t pass) override {
         (void)pass;
         QuietLibraries quiet;
-        if (failure_ < 0) return failure_;
+        if (int32_t hr = Failure(); hr < 0) return hr;
         SinkTrack* t = Find(input);
         if (!t || !t->video) return 0;  // audio has no use for a first pass
         if (writing_) return NS_E_INVALID_REQUEST;
+        if (int32_t hr = Drain(); hr < 0) return hr;
         return Remember(StartVideoPass(*t->video, VideoPassKind::Analysis));
     }
 
@@ -126,38 +134,46 @@ public:
                                const uint8_t* data, uint32_t size) override {
         (void)pass;
         QuietLibraries quiet;
-        if (failure_ < 0) return failure_;
+        if (int32_t hr = Failure(); hr < 0) return hr;
         SinkTrack* t = Find(input);
         if (!t || !t->video || t->video->pass.kind != VideoPassKind::Analysis) return 0;
-        return Remember(AddVideoFrame(*t->video, time, flags, data, size, PacketOut()));
+        return HandOverPicture(*t, true, time, flags, data, size);
     }
 
     int32_t OnEndPreprocessingPass(uint32_t input, uint32_t pass) override {
         (void)pass;
         QuietLibraries quiet;
-        if (failure_ < 0) return failure_;
+        if (int32_t hr = Failure(); hr < 0) return hr;
         SinkTrack* t = Find(input);
         if (!t || !t->video || t->video->pass.kind != VideoPassKind::Analysis) return 0;
+        if (int32_t hr = Drain(); hr < 0) return hr;
         return Remember(FinishVideoPass(*t->video, PacketOut()));
     }
 
+    // The picture is converted here, before the writer takes its buffer back; encoding and
+    // muxing follow on the encoding stage. A failure there is answered by the next call.
     int32_t OnWriteSample(uint32_t input, uint64_t time, uint32_t flags, const uint8_t* data,
                           uint32_t size) override {
         QuietLibraries quiet;
-        if (failure_ < 0) return failure_;
+        if (int32_t hr = Failure(); hr < 0) return hr;
         if (!muxer_) return closed_ ? NS_E_INVALID_REQUEST : 0;
         SinkTrack* t = Find(input);
         if (!t) return 0;  // an input without a stream of its own in the file
         writing_ = true;
-        int32_t hr = 0;
         if (t->video) {
-            hr = BeginWritingPass(*t->video);
-            if (hr >= 0) hr = AddVideoFrame(*t->video, time, flags, data, size, Output(*t));
-        } else {
-            hr = AddAudioBlock(*t->audio, time, data, size, Output(*t));
+            if (t->video->pass.kind == VideoPassKind::Analysis) {
+                if (int32_t hr = Drain(); hr < 0) return hr;
+                if (int32_t hr = Remember(BeginWritingPass(*t->video)); hr < 0) return hr;
+            }
+            return HandOverPicture(*t, false, time, flags, data, size);
         }
-        if (hr >= 0 && !headerWritten_ && HaveAllParameters()) hr = WriteHeader();
-        return Remember(hr);
+        if (!data && size) return E_INVALIDARG;
+        StagedSample sample;
+        sample.input = input;
+        sample.time = time;
+        sample.bytes.assign(data, data + size);
+        stage_->Hand(std::move(sample));
+        return 0;
     }
 
     int32_t OnEndWriting(bool complete) override {
@@ -170,6 +186,45 @@ public:
 private:
     int32_t Remember(int32_t hr) {
         if (hr < 0 && failure_ >= 0) failure_ = hr;
+        return hr;
+    }
+
+    // The first failure of this sink or of its encoding stage.
+    int32_t Failure() {
+        if (failure_ >= 0 && stage_) {
+            int32_t hr = stage_->Failure();
+            if (hr < 0) Remember(hr);
+        }
+        return failure_;
+    }
+
+    int32_t Drain() {
+        if (stage_) Remember(stage_->Drain());
+        return failure_;
+    }
+
+    int32_t HandOverPicture(SinkTrack& t, bool analysis, uint64_t time, uint32_t flags,
+                            const uint8_t* data, uint32_t size) {
+        StagedSample sample;
+        int32_t hr = ConvertVideoFrame(*t.video, data, size, sample.picture);
+        if (hr < 0) return Remember(hr);
+        sample.input = t.input;
+        sample.analysis = analysis;
+        sample.time = time;
+        sample.flags = flags;
+        stage_->Hand(std::move(sample));
+        return 0;
+    }
+
+    // The encoding stage's half of a sample: encode, mux, and the header once it can be written.
+    int32_t Process(StagedSample& s) {
+        SinkTrack* t = Find(s.input);
+        if (!t) return E_FAIL;
+        if (s.analysis) return EncodeVideoFrame(*t->video, std::move(s.picture), s.time, s.flags, PacketOut());
+        int32_t hr = t->video ? EncodeVideoFrame(*t->video, std::move(s.picture), s.time, s.flags, Output(*t))
+                              : AddAudioBlock(*t->audio, s.time, s.bytes.data(),
+                                              static_cast<uint32_t>(s.bytes.size()), Output(*t));
+        if (hr >= 0 && !headerWritten_ && HaveAllParameters()) hr = WriteHeader();
         return hr;
     }
 
@@ -225,6 +280,7 @@ private:
             NoteFailure("cannot write " + path + ": " + text);
             return NS_E_FILE_WRITE;
         }
+        stage_ = std::make_unique<EncodingStage>(kStageDepth, [this](StagedSample& s) { return Process(s); });
         return 0;
     }
 
@@ -307,7 +363,11 @@ private:
 
     // Ends every track, writes the trailer and closes the file; the first failure is answered.
     int32_t Close() {
-        int32_t hr = 0;
+        // A failure of the last samples' encoding has not been answered by any call yet.
+        const int32_t answered = failure_;
+        Drain();
+        stage_.reset();
+        int32_t hr = answered >= 0 ? failure_ : 0;
         if (failure_ >= 0 || headerWritten_) {
             for (SinkTrack& t : tracks_) {
                 int32_t r = 0;
@@ -349,6 +409,7 @@ private:
     bool closed_ = false;
     int32_t failure_ = 0;
     int lockedOutput_ = -1;
+    std::unique_ptr<EncodingStage> stage_;  // last: it ends before anything it works on
 };
 
 }  // namespace

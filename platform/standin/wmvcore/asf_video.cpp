@@ -408,18 +408,18 @@ int32_t StartVideoPass(VideoTrack& t, VideoPassKind kind) {
 
 int32_t OpenVideoEncoder(VideoTrack& t) { return t.parameters || t.pass.encoder ? 0 : OpenPassEncoder(t, nullptr); }
 
-int32_t AddVideoFrame(VideoTrack& t, uint64_t time, uint32_t flags, const uint8_t* data, uint32_t size,
-                      const PacketOut& out) {
+int32_t ConvertVideoFrame(VideoTrack& t, const uint8_t* data, uint32_t size, FramePtr& picture) {
     if (t.pass.finished) return NS_E_INVALID_REQUEST;
     if (!data || size < static_cast<uint64_t>(t.inStride) * t.inHeight) return E_INVALIDARG;
-    FramePtr frame;
-    int32_t hr = ConvertFrame(t, data, frame);
-    if (hr < 0) return hr;
+    return ConvertFrame(t, data, picture);
+}
+
+int32_t EncodeVideoFrame(VideoTrack& t, FramePtr picture, uint64_t time, uint32_t flags, const PacketOut& out) {
     if (t.pass.held) {
-        hr = EncodeHeldFrame(t, &time, out);
+        int32_t hr = EncodeHeldFrame(t, &time, out);
         if (hr < 0) return hr;
     }
-    t.pass.held = std::move(frame);
+    t.pass.held = std::move(picture);
     t.pass.heldTime = time;
     t.pass.heldClean = (flags & WM_SF_CLEANPOINT) != 0;
     return 0;

@@ -92,9 +92,14 @@ int32_t StartVideoPass(VideoTrack& track, VideoPassKind kind);
 // Opens the pass's encoder if no frame has done so, so that `parameters` are there.
 int32_t OpenVideoEncoder(VideoTrack& track);
 
-// One frame at writer time `time`; packets that come out go to `out`.
-int32_t AddVideoFrame(VideoTrack& track, uint64_t time, uint32_t flags, const uint8_t* data,
-                      uint32_t size, const PacketOut& out);
+// The first half of a frame, on the thread that hands it over: checks the sample and converts it
+// to the encoder's picture format, after which the writer's buffer is no longer needed.
+int32_t ConvertVideoFrame(VideoTrack& track, const uint8_t* data, uint32_t size, FramePtr& picture);
+
+// The second half: the converted picture at writer time `time`; packets that come out go to
+// `out`. It touches nothing the first half uses, so the two may run on different threads.
+int32_t EncodeVideoFrame(VideoTrack& track, FramePtr picture, uint64_t time, uint32_t flags,
+                         const PacketOut& out);
 
 // Encodes the held frame, drains the encoder and, after an analysis pass, keeps the statistics.
 int32_t FinishVideoPass(VideoTrack& track, const PacketOut& out);
