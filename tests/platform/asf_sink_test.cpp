@@ -408,6 +408,38 @@ TEST(AsfFileSink, OddWidthComesOutUprightInTrueColoursWithABlackColumn) {
     }
 }
 
+// However long a frame lasts, it is one packet: neither the file nor what is kept while writing it
+// grows with the length of the time line (the format holds times up to 2^32 ms).
+TEST(AsfFileSink, LongFramesKeepTheFileSmall) {
+    TempDir dir;
+    for (int64_t gapSeconds : {int64_t{86400}, int64_t{4000000}}) {
+        SCOPED_TRACE(gapSeconds);
+        std::string file = dir.File("long" + std::to_string(gapSeconds) + ".wmv");
+        ObservedStream v = VideoStream(64, 48);
+        v.maxKeyFrameSpacing = 10 * kSecond;
+        ObservedSession session{Wide(file), {v}};
+        std::unique_ptr<WriterObserver> sink = standin::CreateAsfFileSink();
+        ASSERT_EQ(sink->OnBeginWriting(session), 0);
+        const uint64_t times[] = {0, static_cast<uint64_t>(gapSeconds * kSecond)};
+        for (int k = 0; k < 2; ++k) {
+            std::vector<uint8_t> frame = Picture(64, 48, [&](int, int, uint8_t* bgr) { bgr[0] = bgr[1] = bgr[2] = k ? 200 : 40; });
+            ASSERT_EQ(sink->OnWriteSample(v.input, times[k], 0, frame.data(), static_cast<uint32_t>(frame.size())), 0);
+        }
+        ASSERT_EQ(sink->OnEndWriting(true), 0);
+
+        EXPECT_LT(std::filesystem::file_size(file), 128u * 1024);
+        std::vector<ProbedPacket> packets = ProbePackets(file);
+        ASSERT_EQ(packets.size(), 2u);
+        EXPECT_EQ(packets[0].ptsMs, 0);
+        EXPECT_TRUE(packets[0].key);
+        EXPECT_EQ(packets[1].ptsMs, gapSeconds * 1000);
+        std::string grey = DecodeVideoFrames(file, "gray");
+        ASSERT_EQ(grey.size(), 2u * 64 * 48);
+        EXPECT_NEAR(static_cast<uint8_t>(grey[64 * 24 + 32]), 40, 8);
+        EXPECT_NEAR(static_cast<uint8_t>(grey[64 * 48 + 64 * 24 + 32]), 200, 8);
+    }
+}
+
 TEST(AsfFileSink, SessionEndedEarlyIsStillReadable) {
     TempDir dir;
     std::vector<KeptFrame> all = TimeLine("2222D", 50);

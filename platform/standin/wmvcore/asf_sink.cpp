@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,7 @@ extern "C" {
 
 #include "asf_audio.h"
 #include "asf_common.h"
+#include "asf_output.h"
 #include "asf_stage.h"
 #include "asf_video.h"
 #include "platform/standin/leaks.h"
@@ -94,10 +96,7 @@ int LockOutputFile(const std::string& path) {
 }
 
 struct FormatContextFree {
-    void operator()(AVFormatContext* p) const {
-        if (p->pb) avio_closep(&p->pb);
-        avformat_free_context(p);
-    }
+    void operator()(AVFormatContext* p) const { avformat_free_context(p); }  // its output is the sink's
 };
 
 class AsfFileSink : public WriterObserver {
@@ -273,13 +272,15 @@ private:
         }
         lockedOutput_ = LockOutputFile(path);
         if (lockedOutput_ < 0) return NS_E_FILE_WRITE;
-        rc = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE);
-        if (rc < 0) {
-            char text[128] = {};
-            av_strerror(rc, text, sizeof text);
-            NoteFailure("cannot write " + path + ": " + text);
+        struct stat st = {};
+        if (fstat(lockedOutput_, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(lockedOutput_, 0) != 0) {
+            NoteFailure("cannot write " + path + ": " + std::strerror(errno));
             return NS_E_FILE_WRITE;
         }
+        output_.reset(AsfOutput::Create(lockedOutput_));
+        if (!output_) return E_OUTOFMEMORY;
+        oc->pb = output_->Context();
+        oc->flags |= AVFMT_FLAG_CUSTOM_IO;
         stage_ = std::make_unique<EncodingStage>(kStageDepth, [this](StagedSample& s) { return Process(s); });
         return 0;
     }
@@ -356,6 +357,16 @@ private:
         packet->stream_index = t.stream->index;
         t.lastDts = start;
         t.anyPacket = true;
+        // Key frames are marked and indexed on their way to the file (the muxer's own index grows
+        // with the length of the time line); the muxer numbers its streams from 1.
+        const int64_t ms = av_rescale_q(start, tb, {1, 1000});
+        if (t.video) {
+            // An empty packet leaves nothing in the file to mark.
+            if (packet->size > 0) output_->AddIndexedPacket(t.stream->index + 1, (packet->flags & AV_PKT_FLAG_KEY) != 0, ms);
+            packet->flags &= ~AV_PKT_FLAG_KEY;
+        } else {
+            output_->AddPacketTime(ms);
+        }
         // Only the interleaver: the muxer aborts the process on packets out of time order.
         int rc = av_interleaved_write_frame(muxer_.get(), packet);
         return rc < 0 ? ResultFromLibrary(rc, NS_E_FILE_WRITE) : 0;
@@ -386,20 +397,21 @@ private:
                 if (hr >= 0 && rc < 0) hr = ResultFromLibrary(rc, NS_E_FILE_WRITE);
             }
         }
-        AVFormatContext* oc = muxer_.get();
-        if (oc->pb) {
-            int rc = avio_closep(&oc->pb);
+        if (output_) {
+            int rc = output_->Close();
             if (hr >= 0 && rc < 0) hr = NS_E_FILE_WRITE;
         }
         waiting_.clear();
         tracks_.clear();
         muxer_.reset();
+        output_.reset();
         if (lockedOutput_ >= 0) close(lockedOutput_);
         lockedOutput_ = -1;
         closed_ = true;
         return hr;
     }
 
+    std::unique_ptr<AsfOutput> output_;  // the muxer writes through it
     std::unique_ptr<AVFormatContext, FormatContextFree> muxer_;
     std::vector<SinkTrack> tracks_;
     std::vector<WaitingPacket> waiting_;

@@ -25,8 +25,13 @@ constexpr AVRational kCommonTicks[] = {{1001, 24000}, {1, 24},   {1, 25},       
                                        {1, 15},       {1001, 15000}, {1, 12},    {1, 10},
                                        {1, 120},      {1001, 120000}, {1, 48},   {1, 100}};
 
+// The longest tick: the rate control's buffer must hold a couple of ticks' worth of bits, which
+// a tick of hours would overflow. Slower rates count their frames in several ticks.
+constexpr uint64_t kLongestTick = 10 * 10000000ull;
+
 AVRational ChooseTick(uint64_t avgTimePerFrame) {
     if (avgTimePerFrame == 0) return {1001, 30000};
+    avgTimePerFrame = std::min(avgTimePerFrame, kLongestTick);
     for (AVRational t : kCommonTicks) {
         int64_t period = av_rescale(10000000, t.num, t.den);
         if (std::llabs(period - static_cast<int64_t>(avgTimePerFrame)) <= 1) return t;
