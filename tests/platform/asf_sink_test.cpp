@@ -438,6 +438,22 @@ TEST(AsfFileSink, LongFramesKeepTheFileSmall) {
         EXPECT_NEAR(static_cast<uint8_t>(grey[64 * 24 + 32]), 40, 8);
         EXPECT_NEAR(static_cast<uint8_t>(grey[64 * 48 + 64 * 24 + 32]), 200, 8);
     }
+    // Past what the file's times can hold, a sample is refused rather than written at a wrong time.
+    std::string file = dir.File("too-late.wmv");
+    ObservedStream v = VideoStream(64, 48);
+    ObservedSession session{Wide(file), {v}};
+    std::unique_ptr<WriterObserver> sink = standin::CreateAsfFileSink();
+    ASSERT_EQ(sink->OnBeginWriting(session), 0);
+    std::vector<uint8_t> frame = Picture(64, 48, [](int, int, uint8_t* bgr) { bgr[0] = bgr[1] = bgr[2] = 90; });
+    standin::TakeFailures();
+    EXPECT_EQ(sink->OnWriteSample(v.input, 0, 0, frame.data(), static_cast<uint32_t>(frame.size())), 0);
+    EXPECT_EQ(sink->OnWriteSample(v.input, 50000000 * kSecond, 0, frame.data(), static_cast<uint32_t>(frame.size())),
+              NS_E_INVALID_DATA);
+    std::vector<std::string> why = standin::TakeFailures();
+    ASSERT_EQ(why.size(), 1u);
+    EXPECT_NE(why[0].find("50000000 s"), std::string::npos) << why[0];
+    sink->OnEndWriting(false);
+    EXPECT_EQ(ProbePackets(file).size(), 1u);
 }
 
 TEST(AsfFileSink, SessionEndedEarlyIsStillReadable) {

@@ -38,6 +38,10 @@ std::atomic<int> liveSinks{0};
 // 1080p job holds only a handful of pictures more.
 constexpr size_t kStageDepth = 4;
 
+// The file keeps every time as 32-bit milliseconds, the muxer's preroll of 3.1 s and the audio's
+// priming lead added: a later sample would come back at a wrapped-around time.
+constexpr uint64_t kLatestTimeMs = UINT32_MAX - 3100 - 1000;
+
 const bool probeRegistered = [] {
     RegisterLeakProbe("asf file sink", [] {
         int n = liveSinks.load();
@@ -158,6 +162,11 @@ public:
         if (!muxer_) return closed_ ? NS_E_INVALID_REQUEST : 0;
         SinkTrack* t = Find(input);
         if (!t) return 0;  // an input without a stream of its own in the file
+        if (time / 10000 > kLatestTimeMs) {
+            NoteFailure("a sample at " + std::to_string(time / 10000000) +
+                        " s lies past the latest time an ASF file can hold (about 49.7 days)");
+            return NS_E_INVALID_DATA;  // what came before still ends as a readable file
+        }
         writing_ = true;
         if (t->video) {
             if (t->video->pass.kind == VideoPassKind::Analysis) {
