@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/host_options.h"
+#include "host/host_platform.h"
 #include "host/host_text.h"
 #include "host/module_loader.h"
 #include "platform/standin/leaks.h"
@@ -314,6 +315,11 @@ int ConfigCommand(const LoadedModule& module, const HostOptions& options) {
     DestroyWindow(owner);
     standin::SetSheetDriver(nullptr);
     std::printf("Config returned %d%s\n", answer, shown ? "" : " without showing a sheet");
+    if (!shown) {
+        for (const std::string& cause : CausesThePlatformKeeps(std::string())) {
+            std::fprintf(stderr, "brevlo-host: %s\n", cause.c_str());
+        }
+    }
     PrintStoredSettings(table);
 
     std::string leftOver;

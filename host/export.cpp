@@ -72,11 +72,11 @@ int32_t __cdecl RefreshPreview() {
 
 }  // namespace
 
-bool PrintPlatformFailures() {
+bool PrintPlatformFailures(size_t* printed) {
     bool writeLost = false;
-    for (const std::string& reason : standin::TakeFailures(&writeLost)) {
-        std::fprintf(stderr, "brevlo-host: %s\n", reason.c_str());
-    }
+    const std::vector<std::string> reasons = standin::TakeFailures(&writeLost);
+    for (const std::string& reason : reasons) std::fprintf(stderr, "brevlo-host: %s\n", reason.c_str());
+    if (printed) *printed = reasons.size();
     return writeLost;
 }
 
@@ -119,7 +119,8 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
     job.AudioChannels = format.channels;
     job.AudioSampleCount = format.sampleCount;
     job.AudioSampleBytes = format.channels * 2;
-    job.OutputPath = options.output.c_str();
+    const std::string outputPath = NativePath(options.output);
+    job.OutputPath = outputPath.c_str();
     job.FetchFrame = FetchFrame;
     job.FetchAudio = FetchAudio;
     job.AbortRequested = AbortRequested;
@@ -190,7 +191,16 @@ int Export(const OutputPluginTable& table, const HostOptions& options) {
                  result ? "Output returned 1" : "Output returned 0", g_export.abortAnswered ? " (aborted)" : "",
                  seconds);
     if (!leftOver.empty()) std::fprintf(stderr, "brevlo-host: left over after Output: %s\n", leftOver.c_str());
-    PrintPlatformFailures();
+    size_t causes = 0;
+    PrintPlatformFailures(&causes);
+    if (!result && causes == 0 && session.boxes.empty()) {
+        for (const std::string& cause : CausesThePlatformKeeps(options.output)) {
+            std::fprintf(stderr, "brevlo-host: %s\n", cause.c_str());
+        }
+    }
+    if (result) {
+        for (const std::string& note : RuntimeNotes(options.output)) std::fprintf(stderr, "brevlo-host: %s\n", note.c_str());
+    }
     if (!result) std::fprintf(stderr, "brevlo-host: export to %s failed\n", options.output.c_str());
     if (!leftOver.empty()) return 3;
     if (InterruptSignal()) {

@@ -1,6 +1,7 @@
 // The command line of brevlo-host, parsed, and what the commands share.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,8 +49,9 @@ struct LoadedModule;
 int ConfigCommand(const LoadedModule& module, const HostOptions& options);
 
 // What the platform refused and why, one line each: the module reports no cause itself, the
-// stand-ins it called do (Linux build; nothing on Windows). True when one of them lost a write.
-bool PrintPlatformFailures();
+// stand-ins it called do (Linux build; nothing on Windows). True when one of them lost a write;
+// `printed`, when given, gets how many lines were printed.
+bool PrintPlatformFailures(size_t* printed = nullptr);
 
 // The export command: the job record, the editor's callbacks and the timing map.
 int Export(const OutputPluginTable& table, const HostOptions& options);

@@ -25,6 +25,12 @@
 
 namespace {
 
+// Only in a build that reads clip files.
+const char kInputUsage[] =
+    "  --input FILE               decode FILE with FFmpeg instead (its size, frame rate, audio\n"
+    "                             rate and channels; a variable-rate clip is shown at its frame\n"
+    "                             rate by its time stamps)\n";
+
 const char kUsage[] =
     "usage: brevlo-host [--module PATH] COMMAND [OPTIONS]\n"
     "\n"
@@ -48,16 +54,14 @@ const char kUsage[] =
     "Source options (export, raw-frames):\n"
     "  --size WxH                 picture size of the synthetic clip (default 640x360)\n"
     "  --rate R/S                 frame rate Rate/Scale (default 30000/1001; R alone means R/1)\n"
-    "  --frames N                 number of frames (default 300); with --input: at most N frames\n"
+    "  --frames N                 number of frames (default 300); of a clip file: at most N\n"
     "  --audio RATE/CHANNELS      audio of the synthetic clip (default 48000/2)\n"
     "  --no-audio                 a job without audio\n"
     "  --no-video                 a job without video\n"
     "  --pattern bars|noise       synthetic picture: bars (default; frame index in the top band,\n"
     "                             a white picture and an audio click once a second) or noise (the\n"
     "                             noisy test pattern of the benchmark)\n"
-    "  --input FILE               decode FILE with FFmpeg instead (its size, frame rate, audio\n"
-    "                             rate and channels; a variable-rate clip is shown at its frame\n"
-    "                             rate by its time stamps)\n"
+    "%s"
     "\n"
     "Export options:\n"
     "  -o FILE                    the output path handed to the module\n"
@@ -101,7 +105,7 @@ const char kUsage[] =
     "action could not be done (the sheet is then cancelled), 3 when something is left over.\n"
     "\n"
     "An output (-o, --record, --message-log, config-blob save's FILE) that is the same file as an\n"
-    "input (--input, --timing-file, the module) or as another output is a usage error. The export\n"
+    "input (the clip, --timing-file, the module) or as another output is a usage error. The export\n"
     "shows a progress bar on standard error when it is a terminal; Ctrl-C,\n"
     "SIGTERM and SIGHUP ask the module to stop (the file is ended and holds what was written; exit\n"
     "status 128 + the signal), a second signal or SIGQUIT ends the host at once. When the platform\n"
@@ -160,7 +164,7 @@ size_t WordsOf(const std::string& command) { return command == "config-blob" ? 2
 
 // Returns 0 when parsed, else the exit status of a usage error.
 int ParseArguments(int argc, char** argv, HostOptions& options) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = CommandLineWords(argc, argv);
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& out) {
@@ -331,11 +335,11 @@ int PrintTable(const OutputPluginTable& table) {
 // ends) is told apart without reading it all. On failure returns false with the reason.
 bool ReadBlobFile(const std::string& path, size_t limit, std::string& bytes, std::string& error) {
     std::error_code e;
-    if (std::filesystem::is_directory(path, e)) {
+    if (std::filesystem::is_directory(NativePath(path), e)) {
         error = path + " is a folder, not a file holding a configuration blob";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(NativePath(path), std::ios::binary);
     if (!in) {
         error = "cannot read " + path;
         return false;
@@ -369,7 +373,7 @@ int ConfigBlob(const OutputPluginTable& table, const HostOptions& options) {
             std::fprintf(stderr, "brevlo-host: config-blob save failed: ConfigGet returned %d\n", rc);
             return 1;
         }
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        std::ofstream out(NativePath(path), std::ios::binary | std::ios::trunc);
         out.write(blob.data(), static_cast<std::streamsize>(blob.size()));
         if (!out.flush()) {
             std::fprintf(stderr, "brevlo-host: cannot write %s\n", path.c_str());
@@ -405,7 +409,7 @@ int RawFrames(const HostOptions& options) {
     const ClipFormat& format = source->Format();
     if (!format.hasVideo) return UsageError("raw-frames needs video");
     int32_t frames = options.frameLimit >= 0 && options.frameLimit < format.frameCount ? options.frameLimit : format.frameCount;
-    FILE* out = std::fopen(options.output.c_str(), "wb");
+    FILE* out = std::fopen(NativePath(options.output).c_str(), "wb");
     if (!out) {
         std::fprintf(stderr, "brevlo-host: cannot write %s: %s\n", options.output.c_str(), std::strerror(errno));
         return 1;
@@ -441,7 +445,7 @@ int main(int argc, char** argv) {
     HostOptions options;
     if (int rc = ParseArguments(argc, argv, options)) return rc;
     if (options.command == "help") {
-        std::fputs(kUsage, stdout);
+        std::printf(kUsage, HostDecodesClips() ? kInputUsage : "");
         return 0;
     }
     if (options.command == "export" || options.command == "raw-frames") {

@@ -2,10 +2,11 @@
 
 #include <cstdio>
 
+#include "host/host_platform.h"
 #include "platform/standin/utf8.h"
 
 bool WriteMessageLog(const std::string& path, const std::vector<ShownMessageBox>& boxes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::FILE* f = std::fopen(NativePath(path).c_str(), "wb");
     if (!f) return false;
     bool ok = true;
     for (const ShownMessageBox& box : boxes) {

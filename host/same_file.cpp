@@ -1,5 +1,7 @@
 #include "host/same_file.h"
 
+#include "host/host_platform.h"
+
 #include <filesystem>
 #include <system_error>
 
@@ -8,7 +10,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // Two paths name one file: the same existing file, or where neither exists yet, the same place.
-bool SameFile(const std::string& a, const std::string& b) {
+bool SameFile(const std::string& utf8A, const std::string& utf8B) {
+    const std::string a = NativePath(utf8A), b = NativePath(utf8B);
     std::error_code ea, eb;
     const bool aExists = fs::exists(a, ea), bExists = fs::exists(b, eb);
     if (aExists && bExists) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "host/host_platform.h"
 #include "platform/standin/utf8.h"
 
 namespace {
@@ -103,12 +104,13 @@ bool ParseTimingPattern(const std::string& pattern, int32_t frameCount, std::str
 bool ReadTimingFile(const std::string& path, int32_t frameCount, std::string& codes, std::string& error) {
     codes.clear();
     const std::string name = "the timing file " + path;
+    const std::string native = NativePath(path);
     std::error_code e;
-    if (std::filesystem::is_directory(path, e)) {
+    if (std::filesystem::is_directory(native, e)) {
         error = name + " is a folder";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(native, std::ios::binary);
     if (!in) {
         error = "cannot read " + name;
         return false;
@@ -148,7 +150,7 @@ bool ReadTimingFile(const std::string& path, int32_t frameCount, std::string& co
     if (!error.empty()) return false;
     // A file may hold more codes than the clip has frames; one that never ends (a device, a pipe
     // that goes on) is not a timing file.
-    if (in && !std::filesystem::is_regular_file(path, e)) {
+    if (in && !std::filesystem::is_regular_file(native, e)) {
         uint64_t after = 0;
         while (in && after <= kMostAfterTheCodes) {
             in.read(buffer, sizeof buffer);

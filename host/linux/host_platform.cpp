@@ -35,6 +35,20 @@ std::string ExecutablePath() {
 
 const char* DefaultModuleFileName() { return "brevlo.so"; }
 
+std::vector<std::string> CommandLineWords(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+std::string NativePath(const std::string& path) { return path; }
+
+bool HostDecodesClips() { return true; }
+
+// The stand-ins name every cause themselves.
+std::vector<std::string> CausesThePlatformKeeps(const std::string&) { return {}; }
+
+// The stand-in runtime writes a real file.
+std::vector<std::string> RuntimeNotes(const std::string&) { return {}; }
+
 void PrepareConsole() {}
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 
+#include "host/host_platform.h"
 #include "host/host_text.h"
 #include "platform/standin/leaks.h"
 #include "platform/standin/ui/driver.h"
@@ -159,7 +160,7 @@ struct RuntimeProbe {
 bool BeginRuntimeSession(const OutputPluginTable& table, const std::string& recordPath, std::string& error) {
     if (!recordPath.empty()) {
         // An export that never reaches the runtime leaves an empty recording, as on Linux.
-        FILE* f = std::fopen(recordPath.c_str(), "wb");
+        FILE* f = std::fopen(NativePath(recordPath).c_str(), "wb");
         if (!f || std::fclose(f) != 0) {
             error = "cannot write the recording to " + recordPath;
             return false;
@@ -178,7 +179,7 @@ RuntimeSessionResult EndRuntimeSession(const std::string& recordPath) {
     bool runtimeLoaded = GetModuleHandleA("wmvcore.dll") != nullptr;
     if (!recordPath.empty() && runtimeLoaded) {
         auto write = reinterpret_cast<WriteRecordingFn>(reinterpret_cast<void*>(RuntimeCall("StandinWriteRecording")));
-        result.recordWritten = write && write(recordPath.c_str());
+        result.recordWritten = write && write(NativePath(recordPath).c_str());
     }
     result.leftOver = standin::CollectLeaks();
     return result;

@@ -505,6 +505,35 @@ def take_sheet_screenshots(suite, cwd):
     return shots
 
 
+def check_host_text(suite):
+    """brevlo-host.exe prints UTF-8 as the Linux build does, also the user's own words; its --help
+    lists only what it takes; and where Win32 or the runtime keep the cause of a failure to
+    themselves, the host names it: a path too long for Windows, a runtime that is not the stand-in,
+    and a success that wrote no file."""
+    cwd = suite.workdir("host-text")
+    windows, linux = suite.both(["--help"], cwd)
+    expect(b"--input" in linux.stdout and b"--input" not in windows.stdout, "--help of the Windows build lists --input")
+    windows = suite.windows(["config", "--pick", "Compression=日本語"], cwd)
+    expect(windows.returncode == 1 and '"Compression" has no entry 日本語'.encode() in windows.stderr,
+           f"the picked text is not echoed in UTF-8: {windows.stderr!r}")
+
+    job = ["export", "--size", "64x48", "--frames", "3"]
+    windows = suite.windows(job + ["-o", r"C:\nonexistent\x.wmv"], cwd)
+    expect(windows.returncode == 0 and text(windows.stderr).count("writes no file") == 1,
+           f"no word that the stand-in wrote no file: {text(windows.stderr)}")
+    windows = suite.windows(job + ["-o", "C:\\" + "a" * 300 + ".wmv"], cwd)
+    expect(windows.returncode == 1 and "the output path is 307 UTF-16 units long" in text(windows.stderr),
+           f"a long path fails without its cause: {text(windows.stderr)}")
+
+    # Wine's own runtime in place of the stand-in: the module cannot build a profile with it.
+    builtin = dict(suite.env(), WINEDLLOVERRIDES="wmvcore=b")
+    for args in (job + ["-o", "x.wmv"], ["config"]):
+        result = run(["wine", suite.host] + args, env=builtin, cwd=cwd, check=False)
+        expect("is not the stand-in and gives no cause" in text(result.stderr),
+               f"{args[0]} with Wine's runtime says nothing: {text(result.stdout)} {text(result.stderr)}")
+    print("UTF-8 echo, --help without --input, causes for a long path, Wine's runtime and an unwritten file")
+
+
 def check_interfaces(suite):
     """Our interface declarations against mingw-w64's (and the reference's slot table)."""
     cwd = suite.workdir("interfaces")
@@ -521,6 +550,7 @@ CHECKS = {
     "planted-runtime": check_planted_runtime,
     "interfaces": check_interfaces,
     "sheet": check_sheet,
+    "host-text": check_host_text,
 }
 
 
