@@ -6,6 +6,7 @@
 
 // Interfaces only passed through, never called.
 struct IWMMutualExclusion;
+struct WM_WRITER_STATISTICS;
 
 struct IWMProfile;
 struct IWMStreamConfig;
@@ -169,6 +170,42 @@ struct IWMWriterPreprocess : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE PreprocessSample(DWORD dwInputNum, QWORD qwPresTime, DWORD dwFlags,
                                                        INSSBuffer* pSample) = 0;
     virtual HRESULT STDMETHODCALLTYPE EndPreprocessingPass(DWORD dwInputNum, DWORD dwFlags) = 0;
+};
+
+struct IWMWriterSink : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE OnHeader(INSSBuffer* pHeader) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsRealTime(BOOL* pfRealTime) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AllocateDataUnit(DWORD cbDataUnit, INSSBuffer** ppDataUnit) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnDataUnit(INSSBuffer* pDataUnit) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnEndWriting() = 0;
+};
+
+struct IWMWriterAdvanced : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetSinkCount(DWORD* pcSinks) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSink(DWORD dwSinkNum, IWMWriterSink** ppSink) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddSink(IWMWriterSink* pSink) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RemoveSink(IWMWriterSink* pSink) = 0;
+    virtual HRESULT STDMETHODCALLTYPE WriteStreamSample(WORD wStreamNum, QWORD cnsSampleTime, DWORD msSampleSendTime,
+                                                        QWORD cnsSampleDuration, DWORD dwFlags,
+                                                        INSSBuffer* pSample) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetLiveSource(BOOL fIsLiveSource) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsRealTime(BOOL* pfRealTime) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetWriterTime(QWORD* pCurrentTime) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetStatistics(WORD wStreamNum, WM_WRITER_STATISTICS* pStats) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetSyncTolerance(DWORD msWindow) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSyncTolerance(DWORD* pmsWindow) = 0;
+};
+
+// Implemented by the application; the runtime calls it from a thread of its own choosing.
+struct IWMStatusCallback : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE OnStatus(WMT_STATUS Status, HRESULT hr, WMT_ATTR_DATATYPE dwType, BYTE* pValue,
+                                               void* pvContext) = 0;
+};
+
+// Answered by a writer sink that sends status; each advised callback gets every status with its context.
+struct IWMRegisterCallback : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Advise(IWMStatusCallback* pCallback, void* pvContext) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unadvise(IWMStatusCallback* pCallback, void* pvContext) = 0;
 };
 
 struct IWMHeaderInfo : public IUnknown {

@@ -104,6 +104,15 @@ enum WMT_CODEC_INFO_TYPE {
     WMT_CODECINFO_UNKNOWN = (int)0xFFFFFFFF,
 };
 
+// What a status callback is told. Only the values the system tells apart are named.
+enum WMT_STATUS {
+    WMT_ERROR = 0,
+    WMT_OPENED = 1,
+    WMT_STARTED = 11,
+    WMT_STOPPED = 12,
+    WMT_CLOSED = 13,
+};
+
 // Sample flags of WriteSample / PreprocessSample.
 #define WM_SF_CLEANPOINT 0x1
 #define WM_SF_DISCONTINUITY 0x2
@@ -234,6 +243,10 @@ inline constexpr IID IID_IWMWriterPreprocess = {0xFC54A285, 0x38C4, 0x45B5, {0xA
 inline constexpr IID IID_IWMHeaderInfo = BREVLO_WM_96406B_IID(0x96406BDA);
 inline constexpr IID IID_IWMHeaderInfo2 = {0x15CF9781, 0x454E, 0x482E, {0xB3, 0x93, 0x85, 0xFA, 0xE4, 0x87, 0xA8, 0x10}};
 inline constexpr IID IID_IWMHeaderInfo3 = {0x15CC68E3, 0x27CC, 0x4ECD, {0xB2, 0x22, 0x3F, 0x5D, 0x02, 0xD8, 0x0B, 0xD5}};
+inline constexpr IID IID_IWMWriterAdvanced = BREVLO_WM_96406B_IID(0x96406BE3);
+inline constexpr IID IID_IWMWriterSink = BREVLO_WM_96406B_IID(0x96406BE4);
+inline constexpr IID IID_IWMRegisterCallback = {0xCF4B1F99, 0x4DE2, 0x4E49, {0xA3, 0x63, 0x25, 0x27, 0x40, 0xD9, 0x9B, 0xC1}};
+inline constexpr IID IID_IWMStatusCallback = {0x6D7CDC70, 0x9888, 0x11D3, {0x8E, 0xDC, 0x00, 0xC0, 0x4F, 0x61, 0x09, 0xCF}};
 inline constexpr IID IID_INSSBuffer = {0xE1CD3524, 0x03D7, 0x11D2, {0x9E, 0xED, 0x00, 0x60, 0x97, 0xD2, 0xD7, 0xCF}};
 
 // ---- Property, setting and attribute names -------------------------------------------------------
@@ -267,7 +280,7 @@ static_assert(offsetof(VIDEOINFOHEADER, dwBitRate) == 32 && offsetof(VIDEOINFOHE
                   offsetof(VIDEOINFOHEADER, bmiHeader) == 48,
               "VIDEOINFOHEADER layout");
 static_assert(sizeof(WMT_ATTR_DATATYPE) == 4 && sizeof(WMT_VERSION) == 4 && sizeof(WMT_CODEC_INFO_TYPE) == 4 &&
-                  sizeof(WMT_TRANSPORT_TYPE) == 4,
+                  sizeof(WMT_TRANSPORT_TYPE) == 4 && sizeof(WMT_STATUS) == 4,
               "enumerations are 32-bit");
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(WM_MEDIA_TYPE) == 72, "WM_MEDIA_TYPE layout");

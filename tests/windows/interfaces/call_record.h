@@ -26,6 +26,8 @@ std::string IndependentMethod(const char* iface, int slot);
 int IndependentSlotCount(const char* iface);
 // The interface identifier there (mingw-w64's own, or the documented one where mingw-w64 has none).
 bool IndependentIid(const char* iface, GUID* iid);
+// The value mingw-w64 gives the status `name` (WMT_ERROR, …); false when it has none.
+bool IndependentStatusValue(const char* name, long* value);
 // Whether the declaration of `iface` is mingw-w64's (else it was written from the reference table).
 bool DeclaredByMingw(const char* iface);
 

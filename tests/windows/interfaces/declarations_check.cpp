@@ -169,6 +169,17 @@ void CallWhatTheSystemCalls() {
     CALL(IWMHeaderInfo3, AddAttribute, static_cast<WORD>(1), kName, Fake<WORD>(0x1600), WMT_TYPE_DWORD,
          static_cast<WORD>(0), Fake<const BYTE>(0x1610), 4u);
 
+    CALL(IWMWriter, QueryInterface, IID_IWMWriterAdvanced, Fake<void*>(0x1480));
+    CALL(IWMWriterAdvanced, GetSinkCount, Fake<DWORD>(0x1800));
+    CALL(IWMWriterAdvanced, GetSink, 3u, Fake<IWMWriterSink*>(0x1810));
+    CALL(IWMWriterSink, QueryInterface, IID_IWMRegisterCallback, Fake<void*>(0x1820));
+    CALL(IWMRegisterCallback, Advise, Fake<IWMStatusCallback>(0x1830), Fake<void>(0x1840));
+    CALL(IWMRegisterCallback, Unadvise, Fake<IWMStatusCallback>(0x1850), Fake<void>(0x1860));
+    CALL(IWMRegisterCallback, Release);
+    // The runtime's call of the system's callback passes the same way.
+    CALL(IWMStatusCallback, OnStatus, WMT_ERROR, static_cast<HRESULT>(0xC00D0018L), WMT_TYPE_DWORD,
+         Fake<BYTE>(0x1870), Fake<void>(0x1880));
+
     CALL(INSSBuffer, SetLength, 1234u);
     CALL(INSSBuffer, GetBufferAndLength, Fake<BYTE*>(0x1700), Fake<DWORD>(0x1710));
 }
@@ -177,6 +188,13 @@ void CallWhatTheSystemCalls() {
 
 int main() {
     WM_INTERFACES(CHECK_DECLARATION)
+#define CHECK_STATUS(N)                                                                              \
+    {                                                                                                \
+        long theirs = -1;                                                                            \
+        Check(IndependentStatusValue(#N, &theirs) && theirs == static_cast<long>(N), "WMT_STATUS", #N, \
+              "values differ");                                                                      \
+    }
+    WM_STATUS_VALUES(CHECK_STATUS)
     CallWhatTheSystemCalls();
     int mingw = 0, reference = 0;
 #define COUNT(I) (DeclaredByMingw(#I) ? mingw : reference)++;

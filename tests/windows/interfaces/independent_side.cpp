@@ -1,6 +1,6 @@
 // The independent side of the cross-check: one object per interface, built from mingw-w64's own
 // declarations (their C form: a table of function pointers with the methods' names and types), or,
-// for the three interfaces no header here declares, from the slot table of the runtime reference.
+// for the four interfaces no header here declares, from the slot table of the runtime reference.
 // Every entry records its slot and its arguments; nothing of platform/wm/ is seen here.
 #define CINTERFACE
 #include <windows.h>
@@ -117,7 +117,18 @@ static_assert(offsetof(ReferenceStreamConfig2, RemoveAllDataUnitExtensions) == 1
 static_assert(offsetof(ReferenceStreamConfig3, GetLanguage) == 20 * sizeof(void*), "slot 20");
 static_assert(offsetof(ReferenceStreamConfig3, SetLanguage) == 21 * sizeof(void*), "slot 21");
 
-// The documented identifiers of the three.
+// IUnknown's three slots, then Advise and Unadvise.
+struct ReferenceRegisterCallback {
+    HRESULT(STDMETHODCALLTYPE* QueryInterface)(void* self, REFIID iid, void** object);
+    ULONG(STDMETHODCALLTYPE* AddRef)(void* self);
+    ULONG(STDMETHODCALLTYPE* Release)(void* self);
+    HRESULT(STDMETHODCALLTYPE* Advise)(void* self, IWMStatusCallback* callback, void* context);
+    HRESULT(STDMETHODCALLTYPE* Unadvise)(void* self, IWMStatusCallback* callback, void* context);
+};
+static_assert(offsetof(ReferenceRegisterCallback, Advise) == 3 * sizeof(void*), "slot 3");
+
+// The documented identifiers of the four.
+const GUID kIidRegisterCallback = {0xCF4B1F99, 0x4DE2, 0x4E49, {0xA3, 0x63, 0x25, 0x27, 0x40, 0xD9, 0x9B, 0xC1}};
 const GUID kIidVideoMediaProps = {0x96406BCF, 0x2B2B, 0x11D3, {0xB3, 0x6B, 0x00, 0xC0, 0x4F, 0x61, 0x08, 0xFF}};
 const GUID kIidStreamConfig2 = {0x7688D8CB, 0xFC0D, 0x43BD, {0x94, 0x59, 0x5A, 0x8D, 0xEC, 0x20, 0x0C, 0xFA}};
 const GUID kIidStreamConfig3 = {0xCB164104, 0x3AA9, 0x45A7, {0x9A, 0xC9, 0x4D, 0xAE, 0xE1, 0x31, 0xD6, 0xE1}};
@@ -140,6 +151,10 @@ void BuildAll() {
     BUILD_MINGW(IWMHeaderInfo)
     BUILD_MINGW(IWMHeaderInfo2)
     BUILD_MINGW(IWMHeaderInfo3)
+    BUILD_MINGW(IWMWriterAdvanced)
+    BUILD_MINGW(IWMWriterSink)
+    BUILD(IWMRegisterCallback, ReferenceRegisterCallback, kIidRegisterCallback, false)
+    BUILD_MINGW(IWMStatusCallback)
     BUILD_MINGW(INSSBuffer)
 }
 
@@ -174,6 +189,15 @@ bool IndependentIid(const char* iface, GUID* iid) {
     const Built* b = Find(iface);
     if (!b) return false;
     *iid = b->iid;
+    return true;
+}
+
+bool IndependentStatusValue(const char* name, long* value) {
+#define STATUS_ENTRY(N) {#N, N},
+    static const std::map<std::string, long> kValues = {WM_STATUS_VALUES(STATUS_ENTRY)};
+    auto it = kValues.find(name);
+    if (it == kValues.end()) return false;
+    *value = it->second;
     return true;
 }
 

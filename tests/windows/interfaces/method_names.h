@@ -49,6 +49,13 @@
 #define WM_METHODS_IWMHeaderInfo3(P)                                                                        \
     WM_METHODS_IWMHeaderInfo2(P) P(GetAttributeCountEx) P(GetAttributeIndices) P(GetAttributeByIndexEx)     \
     P(ModifyAttribute) P(AddAttribute) P(DeleteAttribute) P(AddCodecInfo)
+#define WM_METHODS_IWMWriterAdvanced(P)                                                                     \
+    WM_UNKNOWN(P) P(GetSinkCount) P(GetSink) P(AddSink) P(RemoveSink) P(WriteStreamSample) P(SetLiveSource)  \
+    P(IsRealTime) P(GetWriterTime) P(GetStatistics) P(SetSyncTolerance) P(GetSyncTolerance)
+#define WM_METHODS_IWMWriterSink(P) \
+    WM_UNKNOWN(P) P(OnHeader) P(IsRealTime) P(AllocateDataUnit) P(OnDataUnit) P(OnEndWriting)
+#define WM_METHODS_IWMRegisterCallback(P) WM_UNKNOWN(P) P(Advise) P(Unadvise)
+#define WM_METHODS_IWMStatusCallback(P) WM_UNKNOWN(P) P(OnStatus)
 #define WM_METHODS_INSSBuffer(P) \
     WM_UNKNOWN(P) P(GetLength) P(SetLength) P(GetMaxLength) P(GetBuffer) P(GetBufferAndLength)
 
@@ -57,4 +64,8 @@
     P(IWMProfileManager) P(IWMCodecInfo) P(IWMCodecInfo2) P(IWMCodecInfo3) P(IWMProfile) P(IWMStreamConfig) \
     P(IWMStreamConfig2) P(IWMStreamConfig3) P(IWMMediaProps) P(IWMVideoMediaProps) P(IWMInputMediaProps)    \
     P(IWMPropertyVault) P(IWMWriter) P(IWMWriterPreprocess) P(IWMHeaderInfo) P(IWMHeaderInfo2)              \
-    P(IWMHeaderInfo3) P(INSSBuffer)
+    P(IWMHeaderInfo3) P(IWMWriterAdvanced) P(IWMWriterSink) P(IWMRegisterCallback) P(IWMStatusCallback)       \
+    P(INSSBuffer)
+
+// The status values the system names, checked against the other declaration's.
+#define WM_STATUS_VALUES(P) P(WMT_ERROR) P(WMT_OPENED) P(WMT_STARTED) P(WMT_STOPPED) P(WMT_CLOSED)
