@@ -255,6 +255,7 @@ private:
         if (streams.empty()) return 0;
 
         std::string path = Utf8FromUtf16(session.outputFilename);
+        path_ = path;
         AVFormatContext* oc = nullptr;
         int rc = avformat_alloc_output_context2(&oc, nullptr, "asf", path.c_str());
         if (rc < 0 || !oc) return ResultFromLibrary(rc, E_FAIL);
@@ -334,7 +335,7 @@ private:
         }
         oc->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
         int rc = avformat_write_header(oc, nullptr);
-        if (rc < 0) return ResultFromLibrary(rc, E_FAIL);
+        if (rc < 0) return ResultFromLibrary(rc, E_FAIL) == NS_E_FILE_WRITE ? WriteFailed(rc) : ResultFromLibrary(rc, E_FAIL);
         headerWritten_ = true;
         std::vector<WaitingPacket> waiting = std::move(waiting_);
         for (WaitingPacket& w : waiting) {
@@ -378,7 +379,18 @@ private:
         }
         // Only the interleaver: the muxer aborts the process on packets out of time order.
         int rc = av_interleaved_write_frame(muxer_.get(), packet);
-        return rc < 0 ? ResultFromLibrary(rc, NS_E_FILE_WRITE) : 0;
+        return rc < 0 ? WriteFailed(rc) : 0;
+    }
+
+    // A failed write of the file (a full disk, an I/O error) with its cause, told once.
+    int32_t WriteFailed(int rc) {
+        if (!writeFailureNoted_) {
+            writeFailureNoted_ = true;
+            char text[128] = {};
+            av_strerror(rc, text, sizeof text);
+            NoteFailure("cannot write " + path_ + ": " + text);
+        }
+        return ResultFromLibrary(rc, NS_E_FILE_WRITE);
     }
 
     // Ends every track, writes the trailer and closes the file; the first failure is answered.
@@ -403,12 +415,12 @@ private:
             if (hr >= 0 && !headerWritten_) hr = WriteHeader();
             if (headerWritten_) {
                 int rc = av_write_trailer(muxer_.get());
-                if (hr >= 0 && rc < 0) hr = ResultFromLibrary(rc, NS_E_FILE_WRITE);
+                if (hr >= 0 && rc < 0) hr = WriteFailed(rc);
             }
         }
         if (output_) {
             int rc = output_->Close();
-            if (hr >= 0 && rc < 0) hr = NS_E_FILE_WRITE;
+            if (hr >= 0 && rc < 0) hr = WriteFailed(rc);
         }
         waiting_.clear();
         tracks_.clear();
@@ -430,6 +442,8 @@ private:
     bool closed_ = false;
     int32_t failure_ = 0;
     int lockedOutput_ = -1;
+    std::string path_;
+    bool writeFailureNoted_ = false;
     std::unique_ptr<EncodingStage> stage_;  // last: it ends before anything it works on
 };
 
