@@ -57,7 +57,7 @@ HRESULT PreprocessVideoPasses(IWMWriter* writer, IWMWriterPreprocess* preprocess
     if (!writer || !preprocess || !job || !entry || !(job->ContentFlags & HasVideo)) return E_INVALIDARG;
     if (!VideoCanBeTimed(*job)) return E_INVALIDARG;
     const DWORD input = static_cast<DWORD>(entry->InputNumber);
-    const VideoPassPlan plan{SampleTarget{writer, preprocess, input}, false, false, nullptr};
+    const VideoPassPlan plan{SampleTarget{writer, preprocess, input, nullptr}, false, false, nullptr};
     return RunPasses(preprocess, input, passes, [&] { return WalkVideoPass(*job, plan); });
 }
 
@@ -66,7 +66,7 @@ HRESULT PreprocessAudioPasses(IWMWriter* writer, IWMWriterPreprocess* preprocess
     if (!writer || !preprocess || !job || !entry || !(job->ContentFlags & HasAudio)) return E_INVALIDARG;
     if (!AudioCanBeTimed(*job)) return E_INVALIDARG;
     const DWORD input = static_cast<DWORD>(entry->InputNumber);
-    const SampleTarget target{writer, preprocess, input};
+    const SampleTarget target{writer, preprocess, input, nullptr};
     return RunPasses(preprocess, input, passes, [&] { return WalkAudioPass(*job, target, false); });
 }
 

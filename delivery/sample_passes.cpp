@@ -58,6 +58,8 @@ bool AudioCanBeTimed(const HostJob& job) {
 HRESULT SendHostSample(const SampleTarget& target, const void* data, DWORD bytes, QWORD time,
                        const HostJob* keyFrameFrom, int32_t frame) {
     if (!data && bytes > 0) return E_POINTER;
+    HRESULT reported = ReportedFailure(target.Status);
+    if (FAILED(reported)) return reported;
     ComRef<INSSBuffer> buffer;
     HRESULT hr = target.Writer->AllocateSample(bytes, buffer.Out());
     if (FAILED(hr)) return hr;

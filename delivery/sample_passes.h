@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "delivery/writer_status.h"
 #include "platform/win32.h"
 #include "platform/wm/wm.h"
 #include "plugin/host_job.h"
@@ -16,12 +17,14 @@ struct SampleTarget {
     IWMWriter* Writer;
     IWMWriterPreprocess* Preprocess;
     DWORD InputNumber;
+    const WriterStatus* Status;  // a failure reported there ends the walk at the next sample; may be null
 };
 
 // Copies `bytes` bytes of the editor's memory into a new writer buffer and hands it to the target
 // at `time`. When `keyFrameFrom` is given, its QueryFrameFlags(frame) is asked after the copy (the
 // editor may reuse the image then) and bit 0 marks the sample as a clean point. Null data with
-// bytes to copy is E_POINTER, before anything is allocated.
+// bytes to copy is E_POINTER, before anything is allocated; so is a failure the writer has
+// reported on its own (the target's status).
 HRESULT SendHostSample(const SampleTarget& target, const void* data, DWORD bytes, QWORD time,
                        const HostJob* keyFrameFrom, int32_t frame);
 

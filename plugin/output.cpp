@@ -14,20 +14,22 @@ namespace {
 // usable file; a run that the user stopped, or that met a frame without timing data, ended a
 // usable file early and counts as written.
 bool WriteJob(HostJob* job, InputBinding* table, uint32_t count, ComRef<IWMWriter>& writer,
-              ComRef<IWMProfile>& profile) {
+              ComRef<IWMProfile>& profile, SinkWatch& watch) {
     EncoderSettings settings;
     if (FAILED(BuildProfile(job, &settings, profile.Out()))) return false;
     if (FAILED(WMCreateWriter(nullptr, writer.Out()))) return false;
     if (FAILED(SetOutputPath(writer.Get(), job->OutputPath))) return false;
+    WatchSinkStatus(writer.Get(), &watch);
     if (FAILED(writer->SetProfile(profile.Get()))) return false;
     if (FAILED(BindInputs(writer.Get(), count, table))) return false;
     if (FAILED(WriteAspectRatio(writer.Get(), job, &settings))) return false;
     if (FAILED(writer->BeginWriting())) return false;
     // A failed or stopped preprocessing pass leaves nothing worth ending.
     if (FAILED(RunPreprocessing(writer.Get(), job, &settings, count, table))) return false;
-    HRESULT delivered = DeliverSamples(writer.Get(), job, count, table);
+    HRESULT delivered = DeliverSamples(writer.Get(), job, count, table, watch.Status);
     HRESULT ended = writer->EndWriting();
-    return SUCCEEDED(delivered) && SUCCEEDED(ended);
+    // A file error shows only in the sink's status, also one met while the file was being closed.
+    return SUCCEEDED(delivered) && SUCCEEDED(ended) && SUCCEEDED(ReportedFailure(watch.Status));
 }
 
 }  // namespace
@@ -43,12 +45,14 @@ int32_t __cdecl Output(HostJob* job) {
     HRESULT hr = DescribeInputs(job, table, &count);
     if (FAILED(hr) || count == 0) return 0;
 
-    // Released in this order: the format blocks, the profile, the writer.
+    // Released in this order: the format blocks, the profile, the sink's callback, the writer.
     ComRef<IWMWriter> writer;
     ComRef<IWMProfile> profile;
-    bool written = WriteJob(job, table, count, writer, profile);
+    SinkWatch watch;
+    bool written = WriteJob(job, table, count, writer, profile, watch);
     ReleaseInputs(table, count);
     profile.Reset();
+    StopWatchingSinkStatus(&watch);
     writer.Reset();
     return written ? 1 : 0;
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "delivery/input_binding.h"
+#include "delivery/writer_status.h"
+#include "platform/holders.h"
 #include "platform/win32.h"
 #include "platform/wm/wm.h"
 #include "plugin/host_job.h"
@@ -32,6 +34,21 @@ HRESULT SetOutputPath(IWMWriter* writer, const char* path);
 
 // Decodes a path from the ANSI code page, the one the editor's file dialog used.
 bool PathToWide(WCHAR* destination, int capacity, const char* source);
+
+// A status callback of the run's own, advised on the writer's file sink; `Status` lives inside it
+// (null when nothing is watched). Withdrawn before the writer is released.
+struct SinkWatch;
+void StopWatchingSinkStatus(SinkWatch* watch);
+struct SinkWatch {
+    ComRef<IWMRegisterCallback> Sink;
+    ComRef<IWMStatusCallback> Callback;
+    const WriterStatus* Status = nullptr;
+    ~SinkWatch() { StopWatchingSinkStatus(this); }
+};
+
+// Advises on the file sink that SetOutputFilename made. S_FALSE, and nothing watched, when the
+// runtime offers no sink, or one that sends no status: the run goes on without.
+HRESULT WatchSinkStatus(IWMWriter* writer, SinkWatch* watch);
 
 // Writes the pixel aspect ratio that shows the frame at the user's display shape.
 HRESULT WriteAspectRatio(IWMWriter* writer, const HostJob* job, const EncoderSettings* settings);

@@ -1,5 +1,7 @@
 #include "tests/delivery/fake_writer.h"
 
+#include <gtest/gtest.h>
+
 #include "tests/common/fake_host.h"
 
 namespace fakewriter {
@@ -73,7 +75,30 @@ private:
 }  // namespace
 
 FakeWriter::FakeWriter() = default;
-FakeWriter::~FakeWriter() = default;
+FakeWriter::~FakeWriter() { LiveBuffers(); }
+
+long FakeWriter::LiveBuffers() {
+    while (!kept_.empty()) LetGo(kept_.begin()->first);
+    return liveBuffers_;
+}
+
+void FakeWriter::Keep(const Event& e, INSSBuffer* sample) {
+    LetGo(e.input);
+    if (!sample) return;
+    sample->AddRef();
+    kept_[e.input] = Kept{sample, e.hash, e.size, e.call};
+}
+
+void FakeWriter::LetGo(DWORD input) {
+    auto it = kept_.find(input);
+    if (it == kept_.end()) return;
+    Kept k = it->second;
+    kept_.erase(it);
+    auto* buffer = static_cast<FakeBuffer*>(k.buffer);
+    EXPECT_TRUE(buffer->Length() == k.size && buffer->Hash() == k.hash)
+        << "a buffer handed to " << k.call << " on input " << input << " was changed after the call";
+    k.buffer->Release();
+}
 
 std::vector<Event> FakeWriter::EventsOf(const std::string& call) const {
     std::vector<Event> out;
@@ -144,6 +169,7 @@ HRESULT FakeWriter::WriteSample(DWORD input, QWORD time, DWORD flags, INSSBuffer
     events.push_back(SampleEvent("WriteSample", input, time, flags, sample));
     HRESULT code;
     if (Fails("WriteSample", &code)) return code;
+    Keep(events.back(), sample);
     return sample ? S_OK : E_INVALIDARG;
 }
 
@@ -177,6 +203,7 @@ HRESULT FakeWriter::PreprocessSample(DWORD input, QWORD time, DWORD flags, INSSB
     events.push_back(SampleEvent("PreprocessSample", input, time, flags, sample));
     HRESULT code;
     if (Fails("PreprocessSample", &code)) return code;
+    Keep(events.back(), sample);
     return sample ? S_OK : E_INVALIDARG;
 }
 

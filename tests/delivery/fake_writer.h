@@ -1,6 +1,8 @@
 // A writer for the delivery tests that records every call in order (which the stand-in runtime's
 // observer does not: allocations, pass set-up) and fails any chosen call. Buffers and references
-// are counted so a test can see that nothing is left held.
+// are counted so a test can see that nothing is left held. Like the runtime, it keeps each sample's
+// buffer after the call (until the next sample on its input, or LiveBuffers) and fails the test
+// when the bytes or length changed meanwhile.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +37,8 @@ public:
     void FailCall(const std::string& call, int n, HRESULT code) { failures_[call] = {n, code}; }
     std::vector<Event> events;
     std::vector<Event> EventsOf(const std::string& call) const;
-    long LiveBuffers() const { return liveBuffers_; }
+    // Checks and lets go of the buffers still kept, then counts those alive.
+    long LiveBuffers();
     long References() const { return refs_; }
     // Samples (written or preprocessed) on one input, in order.
     std::vector<Event> Samples(const std::string& call, DWORD input) const;
@@ -75,6 +78,15 @@ private:
     Event SampleEvent(const char* call, DWORD input, QWORD time, DWORD flags, INSSBuffer* sample);
     // Records a preprocessing call and answers with its armed failure, if any.
     HRESULT RecordPassCall(const char* call, DWORD input, DWORD count);
+    struct Kept {
+        INSSBuffer* buffer = nullptr;
+        uint64_t hash = 0;
+        DWORD size = 0;
+        std::string call;
+    };
+    void Keep(const Event& e, INSSBuffer* sample);
+    void LetGo(DWORD input);
+    std::map<DWORD, Kept> kept_;
     std::map<std::string, std::pair<int, HRESULT>> failures_;
     std::map<std::string, int> calls_;
     long liveBuffers_ = 0;

@@ -303,6 +303,40 @@ TEST(HostFailures, EachRefusalSaysWhy) {
     }
 }
 
+// A disk that is full from the start or fills mid-export: the runtime says so only through the
+// file sink's status (or, the other way, through the call), the export fails with the cause
+// printed before the failure, and nothing is left held or running.
+TEST(HostFailures, AFullDiskFailsTheExportAndSaysWhy) {
+    const std::string file = TempPath("filling.wmv");
+    struct Case {
+        const char* what;
+        std::string output;
+        const char* fail;  // BREVLO_WMVCORE_FAIL, or null
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"a device that takes nothing", "/dev/full", nullptr, "brevlo-host: cannot write /dev/full: No space left on device\n"},
+        {"a disk that fills at the 20th write", file, "IWMWriterSink::OnDataUnit:20",
+         "brevlo-host: cannot write " + file + ": no space left on the device\n"},
+    };
+    for (const Case& c : cases) {
+        for (const char* way : {"status", "call"}) {
+            SCOPED_TRACE(std::string(c.what) + " through the " + way);
+            StartedHost host = StartHost({"export", "-o", c.output, "--size", "64x48", "--frames", "60"}, [&] {
+                setenv("BREVLO_WMVCORE_FILE_ERRORS", way, 1);
+                if (c.fail) setenv("BREVLO_WMVCORE_FAIL", c.fail, 1);
+            });
+            HostRun run = FinishHost(host);
+            EXPECT_EQ(run.exitCode, 1) << run.err;
+            EXPECT_NE(run.err.find("Output returned 0"), std::string::npos) << run.err;
+            size_t at = run.err.find(c.reason);
+            EXPECT_NE(at, std::string::npos) << run.err;
+            EXPECT_LT(at, run.err.find("brevlo-host: export to ")) << run.err;
+            EXPECT_EQ(run.err.find("left over"), std::string::npos) << run.err;
+        }
+    }
+}
+
 // Any channel count the host takes is written, more than two mixed down to stereo: the README's
 // rule, and the click of frame 0 still starts the audio.
 TEST(HostAudio, EveryChannelCountIsWrittenAsStereo) {

@@ -63,6 +63,20 @@ TEST(HostExport, WhatTheModuleLeavesBehindFailsTheExport) {
     EXPECT_EQ(run.err.find("left over"), std::string::npos) << run.err;
 }
 
+// A module that writes into a buffer after handing it to WriteSample corrupts video on Windows,
+// where the runtime reads the buffer later: the stand-in runtime catches it on every run, and the
+// host fails the export with what was touched.
+TEST(HostExport, AModuleThatTouchesAHandedOverBufferFailsTheExport) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        HostRun run = RunHost({"--module", BREVLO_SCRIBBLING_MODULE_PATH, "export", "-o", TempPath("scribbled.wmv"),
+                               "--frames", "5", "--size", "32x16"});
+        EXPECT_EQ(run.exitCode, 3) << run.err;
+        EXPECT_NE(run.err.find("Output returned 1"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("wmvcore buffers: a buffer handed to WriteSample (input "), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(") was changed after the call"), std::string::npos) << run.err;
+    }
+}
+
 // The summary line counts what the codes make of the frames, so it shows how a pattern was read.
 TEST(HostTiming, PatternSectionsRepeatOverTheFrames) {
     struct Case {

@@ -183,6 +183,49 @@ TEST(WmvcoreCatalogue, FormatsCarryConsistentMediaTypes) {
     EXPECT_EQ(reinterpret_cast<WM_MEDIA_TYPE*>(block.data())->subtype, WMMEDIASUBTYPE_WMV3);
 }
 
+// Quality-based VBR formats carry 0x7FFFFF00 | quality where a rate would be, as the runtime's do;
+// every other format's rate matches its bit rate, and no bit rate is derived from the marker.
+TEST(WmvcoreCatalogue, QualityVbrAudioFormatsMarkTheirQualityInsteadOfARate) {
+    ComRef<IWMCodecInfo3> info = Catalogue();
+    DWORD codecs = 0;
+    ASSERT_EQ(info->GetCodecInfoCount(WMMEDIATYPE_Audio, &codecs), S_OK);
+    int marked = 0;
+    for (DWORD codec = 0; codec < codecs; ++codec) {
+        for (BOOL vbr : {FALSE, TRUE}) {
+            if (FAILED(SetEnumeration(info.Get(), WMMEDIATYPE_Audio, codec, vbr, 1))) continue;
+            for (DWORD format = 0; format < FormatCount(info.Get(), WMMEDIATYPE_Audio, codec); ++format) {
+                std::u16string desc = U16(FormatDesc(info.Get(), WMMEDIATYPE_Audio, codec, format));
+                SCOPED_TRACE(std::string(desc.begin(), desc.end()));
+                ComRef<IWMStreamConfig> cfg;
+                ASSERT_EQ(info->GetCodecFormat(WMMEDIATYPE_Audio, codec, format, cfg.Out()), S_OK);
+                ComRef<IWMMediaProps> props;
+                ASSERT_EQ(QueryInterfaceInto(cfg.Get(), IID_IWMMediaProps, props), S_OK);
+                DWORD cb = 0;
+                ASSERT_EQ(props->GetMediaType(nullptr, &cb), S_OK);
+                std::vector<BYTE> block(cb);
+                ASSERT_EQ(props->GetMediaType(reinterpret_cast<WM_MEDIA_TYPE*>(block.data()), &cb), S_OK);
+                const auto* wave = reinterpret_cast<const WAVEFORMATEX*>(block.data() + sizeof(WM_MEDIA_TYPE));
+                DWORD bitrate = 0;
+                ASSERT_EQ(cfg->GetBitrate(&bitrate), S_OK);
+                EXPECT_GT(bitrate, 0u);
+                EXPECT_LT(bitrate, 10000000u);
+                const std::u16string prefix = u"VBR Quality ";
+                if (desc.compare(0, prefix.size(), prefix) == 0) {
+                    DWORD quality = std::stoul(std::string(desc.begin() + prefix.size(), desc.begin() + desc.find(u',')));
+                    EXPECT_EQ(wave->nAvgBytesPerSec, 0x7FFFFF00u | quality);
+                    ++marked;
+                } else {
+                    EXPECT_EQ(bitrate, wave->nAvgBytesPerSec * 8);
+                }
+            }
+        }
+    }
+    EXPECT_GE(marked, 10);
+    ComRef<IWMWriter> writer;
+    ASSERT_EQ(WMCreateWriter(nullptr, writer.Out()), S_OK);
+    EXPECT_EQ(writer->GetInputFormatCount(0, nullptr), E_INVALIDARG);
+}
+
 TEST(WmvcoreProfile, StreamsAreCopiedIntoTheProfileAndNumberedInCreationOrder) {
     ComRef<IWMProfileManager> manager;
     ASSERT_EQ(WMCreateProfileManager(manager.Out()), S_OK);

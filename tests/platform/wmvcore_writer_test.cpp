@@ -2,11 +2,19 @@
 // what observers and the recording see.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/holders.h"
+#include "platform/standin/leaks.h"
 #include "platform/standin/wmvcore/runtime.h"
 #include "platform/wm/wm.h"
 
@@ -375,6 +383,8 @@ TEST(WmvcoreWriter, HeaderAttributesAndTheObservedSession) {
         }
     } observer;
     standin::AddObserver(&observer);
+    // Each call waits for its work here, so the observer has seen it when the call returns.
+    standin::ReportFileErrors(standin::FileErrors::FailTheCall);
     ASSERT_EQ(job.writer->BeginWriting(), S_OK);
     EXPECT_EQ(header->AddAttribute(1, g_wszWMAspectRatioX, &index, WMT_TYPE_DWORD, 0,
                                    reinterpret_cast<BYTE*>(&x), 4), NS_E_INVALID_REQUEST);
@@ -428,4 +438,284 @@ TEST(WmvcoreWriter, ReleasingARunningWriterEndsTheSessionAndLeavesNothing) {
     standin::RemoveObserver(&observer);
     EXPECT_EQ(standin::LiveObjects(), 0);
     EXPECT_EQ(standin::LiveReferences(), 0);
+}
+
+namespace {
+
+// A status callback of a test: what it heard, and on which thread.
+class HeardStatus final : public IWMStatusCallback {
+public:
+    struct Heard {
+        WMT_STATUS status;
+        HRESULT hr;
+        void* context;
+        std::thread::id thread;
+    };
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        *out = iid == IID_IUnknown || iid == IID_IWMStatusCallback ? this : nullptr;
+        if (!*out) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE OnStatus(WMT_STATUS status, HRESULT hr, WMT_ATTR_DATATYPE, BYTE*, void* context) override {
+        std::lock_guard<std::mutex> g(lock);
+        heard.push_back(Heard{status, hr, context, std::this_thread::get_id()});
+        return S_OK;
+    }
+    std::vector<Heard> Taken() {
+        std::lock_guard<std::mutex> g(lock);
+        return heard;
+    }
+    std::atomic<ULONG> refs{0};
+
+private:
+    std::mutex lock;
+    std::vector<Heard> heard;
+};
+
+ComRef<IWMRegisterCallback> FileSinkOf(IWMWriter* writer) {
+    ComRef<IWMWriterAdvanced> advanced;
+    EXPECT_EQ(QueryInterfaceInto(writer, IID_IWMWriterAdvanced, advanced), S_OK);
+    ComRef<IWMWriterSink> sink;
+    EXPECT_EQ(advanced->GetSink(0, sink.Out()), S_OK);
+    ComRef<IWMRegisterCallback> registration;
+    EXPECT_EQ(QueryInterfaceInto(sink.Get(), IID_IWMRegisterCallback, registration), S_OK);
+    return registration;
+}
+
+}  // namespace
+
+TEST(WmvcoreWriter, TheFileSinkIsTheOneSetOutputFilenameMadeAndAnswersAsConfigured) {
+    Job job = StartJob(StreamSetup(), false);
+    ComRef<IWMWriterAdvanced> advanced;
+    ASSERT_EQ(QueryInterfaceInto(job.writer.Get(), IID_IWMWriterAdvanced, advanced), S_OK);
+    DWORD count = 9;
+    ASSERT_EQ(advanced->GetSinkCount(&count), S_OK);
+    EXPECT_EQ(count, 0u);  // no file name yet
+    ASSERT_EQ(job.writer->SetOutputFilename(BREVLO_WIDE("sink.wmv")), S_OK);
+    ASSERT_EQ(advanced->GetSinkCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    ComRef<IWMWriterSink> sink, again;
+    EXPECT_EQ(advanced->GetSink(1, sink.Out()), E_INVALIDARG);
+    ASSERT_EQ(advanced->GetSink(0, sink.Out()), S_OK);
+    ASSERT_EQ(job.writer->SetOutputFilename(BREVLO_WIDE("other.wmv")), S_OK);
+    ASSERT_EQ(advanced->GetSink(0, again.Out()), S_OK);
+    EXPECT_EQ(sink.Get(), again.Get());
+
+    ComRef<IWMRegisterCallback> registration;
+    ASSERT_EQ(QueryInterfaceInto(sink.Get(), IID_IWMRegisterCallback, registration), S_OK);
+    HeardStatus callback;
+    int context = 0;
+    EXPECT_EQ(registration->Advise(nullptr, &context), E_INVALIDARG);
+    ASSERT_EQ(registration->Advise(&callback, &context), S_OK);
+    EXPECT_EQ(callback.refs.load(), 1u);
+    EXPECT_EQ(registration->Unadvise(&callback, nullptr), E_INVALIDARG);  // the context tells advices apart
+    EXPECT_EQ(registration->Unadvise(&callback, &context), S_OK);
+    EXPECT_EQ(callback.refs.load(), 0u);
+    EXPECT_EQ(registration->Unadvise(&callback, &context), E_INVALIDARG);
+    registration.Reset();
+    sink.Reset();
+    again.Reset();
+    advanced.Reset();
+    job.writer.Reset();
+
+    standin::OfferSink(standin::SinkOffer::WithoutCallbacks);
+    job = StartJob(StreamSetup(), false);
+    ASSERT_EQ(job.writer->SetOutputFilename(BREVLO_WIDE("sink.wmv")), S_OK);
+    ASSERT_EQ(QueryInterfaceInto(job.writer.Get(), IID_IWMWriterAdvanced, advanced), S_OK);
+    ASSERT_EQ(advanced->GetSink(0, sink.Out()), S_OK);
+    EXPECT_EQ(QueryInterfaceInto(sink.Get(), IID_IWMRegisterCallback, registration), E_NOINTERFACE);
+
+    standin::OfferSink(standin::SinkOffer::None);
+    ASSERT_EQ(advanced->GetSinkCount(&count), S_OK);
+    EXPECT_EQ(count, 0u);
+}
+
+// A failed open, a full disk mid-file and a device that takes nothing: with the runtime's way the
+// calls succeed and each advised callback hears one WMT_ERROR from the writer's thread; the other
+// way the call that met the error fails with it and no status is sent.
+TEST(WmvcoreWriter, FileErrorsReachTheSinksCallbacksOrFailTheCall) {
+    struct Case {
+        const char* what;
+        std::string path;
+        long failingWrite;  // the sink write that fails, 0 for none
+        HRESULT begin, write, end;  // what the calls answer the other way
+    };
+    const std::string folder = "/nonexistent-" + std::to_string(getpid());
+    const std::string temp = testing::TempDir() + "errors-" + std::to_string(getpid()) + ".wmv";
+    const Case cases[] = {
+        {"failed open", folder + "/clip.wmv", 0, NS_E_FILE_WRITE, NS_E_FILE_WRITE, NS_E_FILE_WRITE},
+        {"disk full at the third write", temp, 3, S_OK, NS_E_FILE_WRITE, S_OK},
+        {"/dev/full", "/dev/full", 0, S_OK, S_OK, NS_E_FILE_WRITE},
+    };
+    for (const Case& c : cases) {
+        for (standin::FileErrors way : {standin::FileErrors::ThroughStatus, standin::FileErrors::FailTheCall}) {
+            const bool status = way == standin::FileErrors::ThroughStatus;
+            SCOPED_TRACE(std::string(c.what) + (status ? ", through status" : ", failing the call"));
+            standin::ResetAll();
+            standin::ReportFileErrors(way);
+            HeardStatus told, withdrawn;
+            int contexts[2] = {};
+            {
+                Job job = StartJob(StreamSetup(), false);
+                std::u16string path(c.path.begin(), c.path.end());
+                ASSERT_EQ(job.writer->SetOutputFilename(reinterpret_cast<const WCHAR*>(path.c_str())), S_OK);
+                ComRef<IWMRegisterCallback> registration = FileSinkOf(job.writer.Get());
+                ASSERT_EQ(registration->Advise(&told, &contexts[0]), S_OK);
+                ASSERT_EQ(registration->Advise(&withdrawn, &contexts[1]), S_OK);
+                ASSERT_EQ(registration->Unadvise(&withdrawn, &contexts[1]), S_OK);
+                if (c.failingWrite) standin::FailCall("IWMWriterSink::OnDataUnit", c.failingWrite, NS_E_FILE_WRITE);
+
+                HRESULT begin = job.writer->BeginWriting();
+                std::vector<HRESULT> writes;
+                for (int k = 0; k < 4 && SUCCEEDED(begin); ++k) {
+                    writes.push_back(Write(job.writer.Get(), job.video, k * 400000, kFrame, static_cast<BYTE>(k * 60)));
+                }
+                HRESULT end = SUCCEEDED(begin) ? job.writer->EndWriting() : S_OK;
+                std::vector<HeardStatus::Heard> heard = told.Taken();
+                if (status) {
+                    EXPECT_EQ(begin, S_OK);
+                    for (HRESULT w : writes) EXPECT_EQ(w, S_OK);
+                    EXPECT_EQ(end, S_OK);
+                    ASSERT_EQ(heard.size(), 1u);
+                    EXPECT_EQ(heard[0].status, WMT_ERROR);
+                    EXPECT_EQ(heard[0].hr, NS_E_FILE_WRITE);
+                    EXPECT_EQ(heard[0].context, &contexts[0]);
+                    EXPECT_NE(heard[0].thread, std::this_thread::get_id());
+                } else {
+                    EXPECT_EQ(begin, c.begin);
+                    if (c.failingWrite) {
+                        EXPECT_EQ(writes[c.failingWrite - 1], c.write);
+                    }
+                    if (SUCCEEDED(begin)) {
+                        EXPECT_EQ(end, c.end);
+                    }
+                    EXPECT_TRUE(heard.empty());
+                }
+                EXPECT_TRUE(withdrawn.Taken().empty());
+                EXPECT_FALSE(standin::TakeFailures().empty());  // the cause, for the host to print
+            }
+            EXPECT_EQ(told.refs.load(), 0u);  // let go with the sink
+        }
+    }
+    std::remove(temp.c_str());
+}
+
+// The writer works on its own thread: calls return while the work waits in a queue of a few
+// samples per input, a caller that gets ahead of it waits, and the work is done in order.
+TEST(WmvcoreWriter, WriteSampleQueuesAFewSamplesPerInputThenWaits) {
+    struct Gate final : standin::WriterObserver {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool open = false;
+        std::vector<uint64_t> times;
+        int32_t OnWriteSample(uint32_t, uint64_t time, uint32_t, const uint8_t*, uint32_t) override {
+            std::unique_lock<std::mutex> g(lock);
+            changed.wait(g, [&] { return open; });
+            times.push_back(time);
+            return 0;
+        }
+    } gate;
+    standin::AddObserver(&gate);
+    Job job = StartJob(StreamSetup());
+    std::atomic<int> returned{0};
+    std::thread caller([&] {
+        for (int k = 0; k < 10; ++k) {
+            EXPECT_EQ(Write(job.writer.Get(), job.audio, k * 1000, 400), S_OK);
+            ++returned;
+        }
+    });
+    for (int spins = 0; returned.load() < static_cast<int>(standin::kQueuedSamplesPerInput) && spins < 5000; ++spins) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(returned.load(), static_cast<int>(standin::kQueuedSamplesPerInput));
+    {
+        std::lock_guard<std::mutex> g(gate.lock);
+        gate.open = true;
+    }
+    gate.changed.notify_all();
+    caller.join();
+    EXPECT_EQ(job.writer->EndWriting(), S_OK);
+    std::vector<uint64_t> expected;
+    for (int k = 0; k < 10; ++k) expected.push_back(k * 1000);
+    EXPECT_EQ(gate.times, expected);
+    standin::RemoveObserver(&gate);
+}
+
+// The writer keeps each buffer until the next hand-over on its input (or the end of the pass) and
+// looks at it again then, so a caller that touches a buffer it handed over is caught every time.
+TEST(WmvcoreWriter, ABufferTouchedAfterItWasHandedOverIsAFaultTheLeakCheckReports) {
+    enum class Misuse { None, WriteInto, ShortenIt, HandItOverAgain, WriteIntoTheLast };
+    const struct {
+        const char* what;
+        Misuse misuse;
+        bool preprocess;
+    } cases[] = {
+        {"used as documented", Misuse::None, false},
+        {"written into after WriteSample", Misuse::WriteInto, false},
+        {"written into after PreprocessSample", Misuse::WriteInto, true},
+        {"shortened after WriteSample", Misuse::ShortenIt, false},
+        {"handed over again", Misuse::HandItOverAgain, false},
+        {"the last one written into before EndWriting", Misuse::WriteIntoTheLast, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        standin::ResetAll();
+        standin::EnableFileSink(false);
+        standin::LimitPreprocessingPasses(1);
+        {
+            StreamSetup setup;
+            setup.passes = c.preprocess ? 2 : 1;
+            Job job = StartJob(setup);
+            ComRef<IWMWriterPreprocess> pre;
+            ASSERT_EQ(QueryInterfaceInto(job.writer.Get(), IID_IWMWriterPreprocess, pre), S_OK);
+            if (c.preprocess) {
+                ASSERT_EQ(pre->SetNumPreprocessingPasses(job.video, 0, 1), S_OK);
+                ASSERT_EQ(pre->BeginPreprocessingPass(job.video, 0), S_OK);
+            }
+            auto hand = [&](INSSBuffer* b, QWORD time) {
+                return c.preprocess ? pre->PreprocessSample(job.video, time, 0, b)
+                                    : job.writer->WriteSample(job.video, time, 0, b);
+            };
+            ComRef<INSSBuffer> first;
+            ASSERT_EQ(job.writer->AllocateSample(kFrame, first.Out()), S_OK);
+            BYTE* bytes = nullptr;
+            DWORD length = 0;
+            ASSERT_EQ(first->GetBufferAndLength(&bytes, &length), S_OK);
+            std::memset(bytes, 0x11, kFrame);
+            ASSERT_EQ(hand(first.Get(), 0), S_OK);
+            if (c.misuse == Misuse::WriteInto) bytes[kFrame / 2] ^= 0xFF;
+            if (c.misuse == Misuse::ShortenIt) first->SetLength(kFrame - 3);
+            if (c.misuse == Misuse::HandItOverAgain) {
+                EXPECT_EQ(hand(first.Get(), 1000), S_OK);
+            } else {
+                ComRef<INSSBuffer> second;
+                ASSERT_EQ(job.writer->AllocateSample(kFrame, second.Out()), S_OK);
+                BYTE* more = nullptr;
+                ASSERT_EQ(second->GetBufferAndLength(&more, &length), S_OK);
+                std::memset(more, 0x22, kFrame);
+                ASSERT_EQ(hand(second.Get(), 1000), S_OK);
+                if (c.misuse == Misuse::WriteIntoTheLast) more[0] ^= 0xFF;
+            }
+            first.Reset();
+            if (c.preprocess) {
+                ASSERT_EQ(pre->EndPreprocessingPass(job.video, 0), S_OK);
+            }
+            pre.Reset();
+            EXPECT_EQ(job.writer->EndWriting(), S_OK);
+        }
+        std::vector<std::string> faults = standin::BufferFaults();
+        if (c.misuse == Misuse::None) {
+            EXPECT_TRUE(faults.empty()) << ::testing::PrintToString(faults);
+        } else {
+            ASSERT_FALSE(faults.empty());
+            bool reported = false;
+            for (const std::string& leak : standin::CollectLeaks()) reported |= leak.find(faults[0]) != std::string::npos;
+            EXPECT_TRUE(reported);
+        }
+        standin::ResetAll();  // the faults were this test's to make
+    }
 }

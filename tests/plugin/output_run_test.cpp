@@ -1,5 +1,6 @@
 // Whole exports through the Output entry point against the stand-in runtime: what the writer
 // receives, in which order, and what the editor is told.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -376,4 +377,77 @@ TEST_F(OutputRun, AWritingPassThatWroteNothingIsAFailure) {
     host.PublishTiming("DDDDD1");
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(Samples(0, u"TamselVideo1").size(), 1u);
+}
+
+namespace {
+
+long ThreadsOfThisProcess() {
+    long n = 0;
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+        closedir(d);
+    }
+    return n;
+}
+
+}  // namespace
+
+// The runtime tells of a full disk only through the file sink's status: the run hears it, stops
+// delivering at the next sample, still ends the writing and reports the export as failed; the
+// callback is withdrawn before the writer goes, on every path. Told by a failing call instead, the
+// run fails the same way. A runtime that offers no sink, or a sink without status, is no failure.
+TEST_F(OutputRun, AFileErrorTheWriterReportsFailsTheRunAndStopsTheDelivery) {
+    host.PublishTiming("111111");
+    const long threadsBefore = ThreadsOfThisProcess();
+    struct Case {
+        const char* what;
+        standin::FileErrors way;
+        standin::SinkOffer offer;
+        const char* failing;  // the call that fails, "" for none
+        long n;
+        int32_t result;
+        size_t mostSamples;  // recorded, of the job's 12
+        long advices, withdrawals;
+    };
+    const Case cases[] = {
+        {"disk full, through status", standin::FileErrors::ThroughStatus, standin::SinkOffer::WithCallbacks,
+         "IWMWriterSink::OnDataUnit", 2, 0, 10, 1, 1},
+        {"disk full, failing the call", standin::FileErrors::FailTheCall, standin::SinkOffer::WithCallbacks,
+         "IWMWriterSink::OnDataUnit", 2, 0, 2, 1, 1},
+        {"disk full at the last sample", standin::FileErrors::ThroughStatus, standin::SinkOffer::WithCallbacks,
+         "IWMWriterSink::OnDataUnit", 12, 0, 12, 1, 1},
+        {"BeginWriting refused", standin::FileErrors::ThroughStatus, standin::SinkOffer::WithCallbacks,
+         "IWMWriter::BeginWriting", 1, 0, 0, 1, 1},
+        {"Advise refused", standin::FileErrors::ThroughStatus, standin::SinkOffer::WithCallbacks,
+         "IWMRegisterCallback::Advise", 1, 1, 12, 1, 0},
+        {"a sink without status", standin::FileErrors::ThroughStatus, standin::SinkOffer::WithoutCallbacks, "", 0, 1,
+         12, 0, 0},
+        {"no sink", standin::FileErrors::ThroughStatus, standin::SinkOffer::None, "", 0, 1, 12, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        standin::ReportFileErrors(c.way);
+        standin::OfferSink(c.offer);
+        standin::StartRecording();
+        if (*c.failing) standin::FailCall(c.failing, c.n, NS_E_FILE_WRITE);
+        const auto before = standin::CallCounts();
+        EXPECT_EQ(Run(), c.result);
+        auto calls = [&](const std::string& method) {
+            auto now = standin::CallCounts();
+            return (now.count(method) ? now[method] : 0) - (before.count(method) ? before.at(method) : 0);
+        };
+        const size_t recorded = standin::Recording().size();
+        EXPECT_LE(recorded, c.mostSamples);
+        if (c.result == 0 && c.n > 1) {
+            EXPECT_GE(recorded, static_cast<size_t>(c.n));
+        }
+        if (c.result == 1) {
+            EXPECT_EQ(recorded, 12u);
+        }
+        EXPECT_EQ(calls("IWMWriter::EndWriting"), std::string(c.failing) == "IWMWriter::BeginWriting" ? 0 : 1);
+        EXPECT_EQ(calls("IWMRegisterCallback::Advise"), c.advices);
+        EXPECT_EQ(calls("IWMRegisterCallback::Unadvise"), c.withdrawals);
+        EXPECT_EQ(standin::LiveObjects(), 0);
+        EXPECT_EQ(ThreadsOfThisProcess(), threadsBefore);
+    }
 }

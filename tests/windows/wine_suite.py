@@ -534,6 +534,27 @@ def check_host_text(suite):
     print("UTF-8 echo, --help without --input, causes for a long path, Wine's runtime and an unwritten file")
 
 
+def check_file_errors(suite):
+    """A disk that fills mid-export (the stand-in runtime's fail point for the file sink's writes):
+    the runtime reports it only to the module's status callback, and the module stops, ends the
+    writing and answers 0, leaving nothing behind; the same when the failing call tells it."""
+    cwd = suite.workdir("file-errors")
+    suite.reg(["delete", r"HKCU\Software\Veltrane", "/f"], cwd)
+    job = ["export", "-o", "out.wmv", "--size", "160x120", "--frames", "30", "--record", "samples.json"]
+    whole = suite.windows(job, cwd)
+    expect(whole.returncode == 0, f"the export without a fail point failed: {text(whole.stderr)}")
+    all_samples = len(json_lines(os.path.join(cwd, "samples.json")))
+    for way in ("status", "call"):
+        env = dict(suite.env(), BREVLO_WMVCORE_FAIL="IWMWriterSink::OnDataUnit:5", BREVLO_WMVCORE_FILE_ERRORS=way)
+        result = run(["wine", suite.host] + job, env=env, cwd=cwd, check=False)
+        err = text(result.stderr)
+        expect(result.returncode == 1, f"{way}: exit {result.returncode}: {err}")
+        expect("Output returned 0" in err and "left over" not in err, f"{way}: {err}")
+        samples = len(json_lines(os.path.join(cwd, "samples.json")))
+        expect(5 <= samples < all_samples, f"{way}: {samples} of {all_samples} samples reached the runtime")
+    print(f"a full disk at the 5th write fails the export, through status and through the call; {all_samples} samples in all")
+
+
 def check_interfaces(suite):
     """Our interface declarations against mingw-w64's (and the reference's slot table)."""
     cwd = suite.workdir("interfaces")
@@ -549,6 +570,7 @@ CHECKS = {
     "recordings": check_recordings,
     "planted-runtime": check_planted_runtime,
     "interfaces": check_interfaces,
+    "file-errors": check_file_errors,
     "sheet": check_sheet,
     "host-text": check_host_text,
 }

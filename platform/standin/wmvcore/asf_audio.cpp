@@ -92,7 +92,9 @@ int32_t OpenAudioTrack(const ObservedStream& s, AudioTrack& t) {
     if (!c) return E_OUTOFMEMORY;
     int rate = static_cast<int>(s.sampleRate ? s.sampleRate : s.inSampleRate);
     int channels = static_cast<int>(s.channels ? s.channels : s.inChannels);
-    int64_t bitrate = s.bitrate ? s.bitrate : static_cast<int64_t>(s.avgBytesPerSec) * 8;
+    // A quality-VBR format's nAvgBytesPerSec is no rate (0x7FFFFF00 | quality).
+    const bool quality = s.avgBytesPerSec >= 0x7FFFFF00u;
+    int64_t bitrate = s.bitrate ? s.bitrate : quality ? 0 : static_cast<int64_t>(s.avgBytesPerSec) * 8;
     c->sample_fmt = AV_SAMPLE_FMT_FLTP;
     c->sample_rate = std::min(rate, kHighestRate);
     av_channel_layout_default(&c->ch_layout, std::clamp(channels, 1, kMostChannels));

@@ -59,6 +59,7 @@ CatalogueCodec StandardAudio(const char* name) {
     for (uint32_t q : {10u, 25u, 50u, 75u, 90u, 98u}) {
         CatalogueFormat f = Audio(q < 50 ? 64 : q < 90 ? 128 : 192, 44, 2, 16);
         f.description = Ascii("VBR Quality " + std::to_string(q) + ", 44 kHz, stereo 1-pass VBR");
+        f.vbrQuality = q;
         c.lists[1][0].push_back(f);
     }
     for (uint32_t kbps : {256u, 192u, 128u, 96u, 64u})
@@ -81,6 +82,7 @@ CatalogueCodec ProfessionalAudio(const char* name) {
     for (uint32_t q : {50u, 75u, 90u}) {
         CatalogueFormat f = Audio(q == 90 ? 256 : 192, 48, 2, 24);
         f.description = Ascii("VBR Quality " + std::to_string(q) + ", 48 kHz, 2 channel 24 bit 1-pass VBR");
+        f.vbrQuality = q;
         c.lists[1][0].push_back(f);
     }
     c.lists[1][1].push_back(Described(Audio(192, 44, 2, 24), true, 2, false, true));
@@ -100,6 +102,7 @@ CatalogueCodec LosslessAudio(const char* name) {
         std::string ch = l.ch == 6 ? "5.1" : "2";
         f.description = Ascii("VBR Quality 100, " + std::to_string(l.khz) + " kHz, " + ch + " channel " +
                               std::to_string(l.bits) + " bit 1-pass VBR");
+        f.vbrQuality = 100;
         c.lists[1][0].push_back(f);
     }
     return c;

@@ -1,6 +1,7 @@
 #include "core.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <set>
 
@@ -19,6 +20,7 @@ struct State {
     std::vector<WriterObserver*> observers;
     ObservedSession lastSession;
     std::shared_ptr<const Catalogue> catalogue;
+    std::vector<std::string> bufferFaults;
 };
 
 State& TheState() {
@@ -35,6 +37,7 @@ void ResetState() {
     s.observers.clear();
     s.lastSession = ObservedSession();
     s.catalogue.reset();
+    s.bufferFaults.clear();
 }
 
 struct Registration {
@@ -43,6 +46,11 @@ struct Registration {
             std::vector<std::string> lines = DescribeLiveObjects();
             std::string out;
             for (const std::string& l : lines) out += (out.empty() ? "" : ", ") + l;
+            return out;
+        });
+        RegisterLeakProbe("wmvcore buffers", [] {
+            std::string out;
+            for (const std::string& f : BufferFaults()) out += (out.empty() ? "" : "; ") + f;
             return out;
         });
         RegisterReset("wmvcore", ResetState);
@@ -189,6 +197,36 @@ void RememberSession(const ObservedSession& session) {
     s.lastSession = session;
 }
 
+void NoteBufferFault(const std::string& fault) {
+    State& s = TheState();
+    wm::Guard g(s.lock);
+    // One faulty module would repeat the same fault on every sample; the first few tell it.
+    if (s.bufferFaults.size() < 8) s.bufferFaults.push_back(fault);
+}
+
+void ApplyEnvironmentSwitches() {
+    static const bool applied = [] {
+        if (const char* how = std::getenv("BREVLO_WMVCORE_FILE_ERRORS")) {
+            if (std::strcmp(how, "call") == 0) ReportFileErrors(FileErrors::FailTheCall);
+        }
+        // "method:n" or "method:n:code", the code in hex (default NS_E_FILE_WRITE).
+        if (const char* fail = std::getenv("BREVLO_WMVCORE_FAIL")) {
+            std::string spec(fail);
+            size_t scope = spec.rfind("::");
+            size_t colon = spec.find(':', scope == std::string::npos ? 0 : scope + 2);
+            if (colon != std::string::npos) {
+                char* end = nullptr;
+                long n = std::strtol(spec.c_str() + colon + 1, &end, 10);
+                HRESULT code = NS_E_FILE_WRITE;
+                if (end && *end == ':') code = static_cast<HRESULT>(std::strtoul(end + 1, nullptr, 16));
+                FailCall(spec.substr(0, colon), n, code);
+            }
+        }
+        return true;
+    }();
+    (void)applied;
+}
+
 }  // namespace wm
 
 using wm::TheState;
@@ -244,6 +282,24 @@ void EnableFileSink(bool enable) {
     auto& s = TheState();
     wm::Guard g(s.lock);
     s.switches.fileSink = enable;
+}
+
+void ReportFileErrors(FileErrors how) {
+    auto& s = TheState();
+    wm::Guard g(s.lock);
+    s.switches.fileErrors = how;
+}
+
+void OfferSink(SinkOffer offer) {
+    auto& s = TheState();
+    wm::Guard g(s.lock);
+    s.switches.sinkOffer = offer;
+}
+
+std::vector<std::string> BufferFaults() {
+    auto& s = TheState();
+    wm::Guard g(s.lock);
+    return s.bufferFaults;
 }
 
 void AddObserver(WriterObserver* observer) {

@@ -121,10 +121,20 @@ struct WriterSwitches {
     uint32_t maxPreprocessingPasses = 1;
     bool inputPropsAnswerStreamConfig = false;  // the real runtime's input properties refuse it
     bool fileSink = true;
+    FileErrors fileErrors = FileErrors::ThroughStatus;
+    SinkOffer sinkOffer = SinkOffer::WithCallbacks;
 };
 WriterSwitches CurrentSwitches();
 std::vector<WriterObserver*> CurrentObservers();
 void RememberSession(const ObservedSession& session);
+
+// A buffer the caller touched after handing it over (or handed over again while the writer still
+// held it): kept until the reset and reported with what the stand-ins still hold.
+void NoteBufferFault(const std::string& fault);
+
+// Applies the switches and the failure the environment asks for (BREVLO_WMVCORE_FILE_ERRORS,
+// BREVLO_WMVCORE_FAIL), once per process: the way a test reaches a runtime in another process.
+void ApplyEnvironmentSwitches();
 
 // The recorder, an observer the writer calls first while a recording runs (nullptr otherwise).
 WriterObserver* ActiveRecorder();

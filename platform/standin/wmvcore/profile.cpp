@@ -51,9 +51,10 @@ StreamData FormatStream(const CatalogueCodec& codec, bool video, const Catalogue
         w.wFormatTag = static_cast<WORD>(codec.fourcc);
         w.nChannels = f.channels;
         w.nSamplesPerSec = f.sampleRate;
-        w.nAvgBytesPerSec = f.bitrate / 8;
+        // A quality-based VBR format names its quality there instead of a rate.
+        w.nAvgBytesPerSec = f.vbrQuality ? 0x7FFFFF00u | f.vbrQuality : f.bitrate / 8;
         // A codec packet of a fraction of a second, even-sized.
-        DWORD block = (w.nAvgBytesPerSec * 3 / 8) & ~1u;
+        DWORD block = (f.bitrate / 8 * 3 / 8) & ~1u;
         w.nBlockAlign = static_cast<WORD>(block < 256 ? 256 : block > 0xFFFE ? 0xFFFE : block);
         w.wBitsPerSample = f.bitsPerSample;
         w.cbSize = AudioExtraBytes(codec.fourcc);
@@ -66,7 +67,7 @@ StreamData FormatStream(const CatalogueCodec& codec, bool video, const Catalogue
         h.bTemporalCompression = FALSE;
         h.lSampleSize = w.nBlockAlign;
         h.formattype = WMFORMAT_WaveFormatEx;
-        d.bitrate = w.nAvgBytesPerSec * 8;
+        d.bitrate = f.bitrate / 8 * 8;
     }
     h.cbFormat = static_cast<ULONG>(d.media.format.size());
     return d;

@@ -23,6 +23,8 @@ struct CatalogueFormat {
     uint32_t sampleRate = 0;     // audio
     uint16_t channels = 0;
     uint16_t bitsPerSample = 0;
+    // Audio formats of quality-based VBR: their nAvgBytesPerSec is 0x7FFFFF00 | quality, not a rate.
+    uint32_t vbrQuality = 0;
 };
 
 struct CatalogueCodec {
@@ -73,6 +75,8 @@ std::vector<std::string> DescribeLiveObjects();
 // "IWMInputMediaProps::…". SetMediaType on input properties also answers to
 // "IWMInputMediaProps::SetMediaType"; "IWMMediaProps::SetMediaType" covers every object.
 void FailCall(const std::string& method, long n, HRESULT code);
+// "IWMWriterSink::OnDataUnit" is the file sink's write of one writing-pass sample: armed, it fails
+// as a full disk does (a file error, reported as the switch below says).
 // Number of calls of `method` since the last reset (methods with a failure point only).
 long CallCount(const std::string& method);
 // Every method called since the last reset, with its number of calls.
@@ -88,6 +92,26 @@ void LimitPreprocessingPasses(uint32_t passes);
 void SetInputPropsAnswerStreamConfig(bool answer);
 // Whether BeginWriting creates the ASF file sink when an output file name is set (default on).
 void EnableFileSink(bool enable);
+
+// How a file error (the output cannot be opened, the disk is full, a write fails) reaches the
+// application. The runtime's way, the default: the writer calls answer S_OK and every callback
+// advised on the file sink gets OnStatus(WMT_ERROR, NS_E_FILE_WRITE, …) from the writer's thread.
+// The other way, kept so that both paths stay tested: each call waits for its work and fails with
+// the code, as a writer that works inside its calls would.
+enum class FileErrors { ThroughStatus, FailTheCall };
+void ReportFileErrors(FileErrors how);
+
+// What IWMWriterAdvanced offers once an output file name is set: the file sink answering
+// IWMRegisterCallback (default), a sink that does not answer it, or no sink at all.
+enum class SinkOffer { WithCallbacks, WithoutCallbacks, None };
+void OfferSink(SinkOffer offer);
+
+// The samples a writer keeps queued per input before WriteSample / PreprocessSample block.
+constexpr uint32_t kQueuedSamplesPerInput = 4;
+
+// Faults of buffer use noted since the last reset: a buffer whose bytes or length changed after
+// it was handed over, or one handed over again while the writer still held it.
+std::vector<std::string> BufferFaults();
 
 // Observers see every writing session from its BeginWriting on. The caller keeps ownership and
 // removes the observer before destroying it.

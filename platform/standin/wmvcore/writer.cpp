@@ -1,10 +1,14 @@
 // The stand-in writer: life cycle, inputs, preprocessing, header attributes and sample buffers.
 // Configuration is checked the way the runtime documents it; samples go to the observers.
 #include <algorithm>
+#include <atomic>
+#include <deque>
 #include <memory>
 #include <string>
 
 #include "../leaks.h"
+#include "../monitor.h"
+#include "../utf8.h"
 #include "asf_sink.h"
 #include "objects.h"
 
@@ -20,6 +24,33 @@ public:
 
     const BYTE* Data() const { return bytes_.get(); }
     DWORD Length() const { return length_; }
+
+    // The writer's own holds on a buffer handed over (queued, or kept until the next hand-over on
+    // its input), each with a reference.
+    void Hold() {
+        ++holds_;
+        AddRefCounted();
+    }
+    void Unhold() {
+        --holds_;
+        ReleaseCounted();
+    }
+    bool Held() const { return holds_.load() > 0; }
+
+    // Length and bytes, cheap enough to take three times per sample.
+    uint64_t Checksum() const { return ChecksumOf(bytes_.get(), length_); }
+    static uint64_t ChecksumOf(const BYTE* data, DWORD length) {
+        uint64_t h = 0x9E3779B97F4A7C15ull ^ length;
+        DWORD i = 0;
+        for (; i + 8 <= length; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, data + i, 8);
+            h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+            h ^= h >> 29;
+        }
+        for (; i < length; ++i) h = (h ^ data[i]) * 0x100000001B3ull;
+        return h;
+    }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -64,6 +95,91 @@ private:
     std::unique_ptr<BYTE[]> bytes_;
     DWORD length_;
     DWORD max_;
+    std::atomic<int> holds_{0};
+};
+
+// The sink SetOutputFilename makes. The writer feeds it itself (its IWMWriterSink methods are not
+// for the application); it sends status to the callbacks advised on it, from the writer's thread.
+class FileSink final : public CountedObject, public IWMWriterSink, public IWMRegisterCallback {
+public:
+    explicit FileSink(bool callbacks) : CountedObject("FileSink"), callbacks_(callbacks) {}
+    ~FileSink() override {
+        for (const Advised& a : advised_) a.callback->Release();
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        STANDIN_FAIL_POINT("IWMWriterSink::QueryInterface");
+        if (iid == IID_IUnknown || iid == IID_IWMWriterSink)
+            *ppv = static_cast<IWMWriterSink*>(this);
+        else if (iid == IID_IWMRegisterCallback && callbacks_)
+            *ppv = static_cast<IWMRegisterCallback*>(this);
+        else
+            return E_NOINTERFACE;
+        AddRefCounted();
+        return S_OK;
+    }
+    STANDIN_COUNTED_IUNKNOWN
+
+    HRESULT STDMETHODCALLTYPE OnHeader(INSSBuffer*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE IsRealTime(BOOL* p) override {
+        if (!p) return E_POINTER;
+        *p = FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE AllocateDataUnit(DWORD, INSSBuffer**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnDataUnit(INSSBuffer*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnEndWriting() override { return E_NOTIMPL; }
+
+    HRESULT STDMETHODCALLTYPE Advise(IWMStatusCallback* callback, void* context) override {
+        STANDIN_FAIL_POINT("IWMRegisterCallback::Advise");
+        if (!callback) return E_INVALIDARG;
+        callback->AddRef();
+        Guard g(lock_);
+        advised_.push_back(Advised{callback, context});
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(IWMStatusCallback* callback, void* context) override {
+        STANDIN_FAIL_POINT("IWMRegisterCallback::Unadvise");
+        IWMStatusCallback* found = nullptr;
+        {
+            Guard g(lock_);
+            for (auto it = advised_.begin(); it != advised_.end(); ++it) {
+                if (it->callback == callback && it->context == context) {
+                    found = it->callback;
+                    advised_.erase(it);
+                    break;
+                }
+            }
+        }
+        if (!found) return E_INVALIDARG;
+        found->Release();
+        return S_OK;
+    }
+
+    // Every advised callback hears it, each with its own context; none is called under the lock.
+    void Send(WMT_STATUS status, HRESULT hr) {
+        std::vector<Advised> now;
+        {
+            Guard g(lock_);
+            now = advised_;
+            for (const Advised& a : now) a.callback->AddRef();
+        }
+        for (const Advised& a : now) {
+            a.callback->OnStatus(status, hr, WMT_TYPE_DWORD, nullptr, a.context);
+            a.callback->Release();
+        }
+    }
+
+private:
+    struct Advised {
+        IWMStatusCallback* callback;
+        void* context;
+    };
+    const bool callbacks_;
+    Lock lock_;
+    std::vector<Advised> advised_;
 };
 
 struct Attribute {
@@ -294,11 +410,48 @@ bool CodecCanPreprocess(const Catalogue& catalogue, const StreamData& s) {
 
 enum class State { Empty, Configured, Running };
 
-class Writer final : public CountedObject, public IWMWriter, public IWMWriterPreprocess, public IWMHeaderInfo3 {
+// One piece of work for the writer's thread, in the order the calls came.
+enum class WorkKind { BeginWriting, BeginPass, Sample, EndPass, EndWriting };
+
+struct Work {
+    WorkKind kind = WorkKind::Sample;
+    DWORD input = 0;
+    DWORD pass = 0;  // 0: the writing pass
+    QWORD time = 0;
+    DWORD flags = 0;
+    Buffer* buffer = nullptr;  // held until the work is done
+    DWORD length = 0;          // as handed over
+    uint64_t checksum = 0;
+    bool complete = true;  // EndWriting: false when the writer is released while running
+    std::shared_ptr<const ObservedSession> session;  // BeginWriting
+};
+
+// The buffer each input handed over last, kept until its next hand-over or the end of the pass.
+struct HeldBuffer {
+    Buffer* buffer = nullptr;
+    uint64_t checksum = 0;
+    QWORD time = 0;
+    const char* call = "";
+};
+
+class Writer final : public CountedObject,
+                     public IWMWriter,
+                     public IWMWriterAdvanced,
+                     public IWMWriterPreprocess,
+                     public IWMHeaderInfo3 {
 public:
     Writer() : CountedObject("Writer"), catalogue_(InstalledCatalogue()) {}
     ~Writer() override {
-        if (state_ == State::Running) Notify([](WriterObserver* o) { return o->OnEndWriting(false); });
+        // Released while running: the file is still ended, with what was written so far.
+        if (state_ == State::Running) {
+            Work end;
+            end.kind = WorkKind::EndWriting;
+            end.complete = false;
+            Submit(std::move(end));
+            StopThread();
+        }
+        ReleaseHeldBuffers();
+        if (fileSink_) fileSink_->ReleaseCounted();
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
@@ -309,6 +462,8 @@ public:
             *ppv = static_cast<IWMWriter*>(this);
         else if (iid == IID_IWMWriterPreprocess)
             *ppv = static_cast<IWMWriterPreprocess*>(this);
+        else if (iid == IID_IWMWriterAdvanced)
+            *ppv = static_cast<IWMWriterAdvanced*>(this);
         else if (iid == IID_IWMHeaderInfo || iid == IID_IWMHeaderInfo2 || iid == IID_IWMHeaderInfo3)
             *ppv = static_cast<IWMHeaderInfo3*>(this);
         else
@@ -367,6 +522,8 @@ public:
         if (state_ == State::Running) return NS_E_INVALID_REQUEST;
         if (!name || !*name) return E_INVALIDARG;
         filename_ = name;
+        // The file sink of index 0, made once; a later name goes to the same sink.
+        if (!fileSink_) fileSink_ = new FileSink(CurrentSwitches().sinkOffer != SinkOffer::WithoutCallbacks);
         return S_OK;
     }
 
@@ -414,7 +571,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE GetInputFormatCount(DWORD input, DWORD* p) override {
-        if (!p) return E_POINTER;
+        if (!p) return E_INVALIDARG;
         if (state_ == State::Empty) return NS_E_NOT_CONFIGURED;
         if (input >= inputs_.size()) return E_INVALIDARG;
         *p = 1;
@@ -464,8 +621,16 @@ public:
             sink_ = CreateAsfFileSink();
             if (sink_) observers_.push_back(sink_.get());
         }
-        HRESULT hr = Notify([this](WriterObserver* o) { return o->OnBeginWriting(session_); });
+        fileErrors_ = CurrentSwitches().fileErrors;
+        failed_ = false;
+        held_.assign(inputs_.size(), HeldBuffer());
+        waiting_.assign(inputs_.size(), 0);
+        Work begin;
+        begin.kind = WorkKind::BeginWriting;
+        begin.session = std::make_shared<const ObservedSession>(session_);
+        HRESULT hr = Submit(std::move(begin));
         if (FAILED(hr)) {
+            StopThread();
             observers_.clear();
             sink_.reset();
             return hr;
@@ -479,7 +644,11 @@ public:
         STANDIN_FAIL_POINT("IWMWriter::EndWriting");
         if (state_ != State::Running) return NS_E_INVALID_REQUEST;
         state_ = State::Configured;
-        HRESULT hr = Notify([](WriterObserver* o) { return o->OnEndWriting(true); });
+        Work end;
+        end.kind = WorkKind::EndWriting;
+        HRESULT hr = Submit(std::move(end));
+        StopThread();
+        ReleaseHeldBuffers();
         observers_.clear();
         sink_.reset();
         return hr;
@@ -511,12 +680,48 @@ public:
         if (in.wroteSample && time < in.lastWriteTime) return NS_E_INVALID_DATA;
         in.wroteSample = true;
         in.lastWriteTime = time;
-        return Notify([&](WriterObserver* o) {
-            return o->OnWriteSample(input, time, flags, buffer->Data(), buffer->Length());
-        });
+        return Submit(HandOver("WriteSample", input, 0, time, flags, buffer));
     }
 
-    HRESULT STDMETHODCALLTYPE Flush() override { return state_ == State::Running ? S_OK : NS_E_INVALID_REQUEST; }
+    HRESULT STDMETHODCALLTYPE Flush() override {
+        if (state_ != State::Running) return NS_E_INVALID_REQUEST;
+        Drain();
+        return S_OK;
+    }
+
+    // ---- IWMWriterAdvanced: the file sink; the rest is for live and custom sinks ----------------
+    HRESULT STDMETHODCALLTYPE GetSinkCount(DWORD* p) override {
+        STANDIN_FAIL_POINT("IWMWriterAdvanced::GetSinkCount");
+        if (!p) return E_POINTER;
+        *p = fileSink_ && CurrentSwitches().sinkOffer != SinkOffer::None ? 1 : 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetSink(DWORD index, IWMWriterSink** pp) override {
+        STANDIN_FAIL_POINT("IWMWriterAdvanced::GetSink");
+        if (!pp) return E_POINTER;
+        *pp = nullptr;
+        DWORD count = 0;
+        GetSinkCount(&count);
+        if (index >= count) return E_INVALIDARG;
+        fileSink_->AddRefCounted();
+        *pp = fileSink_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE AddSink(IWMWriterSink*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RemoveSink(IWMWriterSink*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE WriteStreamSample(WORD, QWORD, DWORD, QWORD, DWORD, INSSBuffer*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetLiveSource(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE IsRealTime(BOOL* p) override {
+        if (!p) return E_POINTER;
+        *p = FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetWriterTime(QWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetStatistics(WORD, WM_WRITER_STATISTICS*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetSyncTolerance(DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetSyncTolerance(DWORD*) override { return E_NOTIMPL; }
 
     // ---- IWMWriterPreprocess --------------------------------------------------------------------
     HRESULT STDMETHODCALLTYPE GetMaxPreprocessingPasses(DWORD input, DWORD, DWORD* pmax) override {
@@ -549,8 +754,11 @@ public:
         if (state_ != State::Running || in.inPass || in.passesDone >= in.passesConfigured) return NS_E_INVALID_REQUEST;
         in.inPass = true;
         in.havePassTime = false;
-        DWORD pass = in.passesDone + 1;
-        HRESULT hr = Notify([&](WriterObserver* o) { return o->OnBeginPreprocessingPass(input, pass); });
+        Work begin;
+        begin.kind = WorkKind::BeginPass;
+        begin.input = input;
+        begin.pass = in.passesDone + 1;
+        HRESULT hr = Submit(std::move(begin));
         if (FAILED(hr)) in.inPass = false;
         return hr;
     }
@@ -569,10 +777,7 @@ public:
         if (in.havePassTime && time < in.lastPassTime) return NS_E_INVALID_DATA;
         in.havePassTime = true;
         in.lastPassTime = time;
-        DWORD pass = in.passesDone + 1;
-        return Notify([&](WriterObserver* o) {
-            return o->OnPreprocessSample(input, pass, time, flags, buffer->Data(), buffer->Length());
-        });
+        return Submit(HandOver("PreprocessSample", input, in.passesDone + 1, time, flags, buffer));
     }
 
     HRESULT STDMETHODCALLTYPE EndPreprocessingPass(DWORD input, DWORD) override {
@@ -581,8 +786,14 @@ public:
         Input& in = inputs_[input];
         if (state_ != State::Running || !in.inPass) return NS_E_INVALID_REQUEST;
         in.inPass = false;
-        DWORD pass = ++in.passesDone;
-        return Notify([&](WriterObserver* o) { return o->OnEndPreprocessingPass(input, pass); });
+        Work end;
+        end.kind = WorkKind::EndPass;
+        end.input = input;
+        end.pass = ++in.passesDone;
+        HRESULT hr = Submit(std::move(end));
+        Drain();
+        ReleaseHeld(input);
+        return hr;
     }
 
     // ---- IWMHeaderInfo ---------------------------------------------------------------------------
@@ -773,6 +984,158 @@ public:
     }
 
 private:
+    // ---- The writer's thread ---------------------------------------------------------------------
+    // Work runs in the order it was submitted. Failing the call, it runs at once (after what is
+    // queued) and answers its result. Otherwise it is queued, a sample blocking the caller while its
+    // input already has kQueuedSamplesPerInput waiting, and a failure is sent as status.
+    HRESULT Submit(Work work) {
+        if (fileErrors_ == FileErrors::FailTheCall) {
+            Drain();
+            return Run(work);
+        }
+        MonitorGuard g(monitor_);
+        if (!thread_.Started()) {
+            stopping_ = false;
+            thread_.Start([this] { Serve(); });
+        }
+        if (work.buffer) {
+            while (waiting_[work.input] >= kQueuedSamplesPerInput) monitor_.Wait();
+            ++waiting_[work.input];
+        }
+        queue_.push_back(std::move(work));
+        monitor_.WakeAll();
+        return S_OK;
+    }
+
+    // Waits until everything queued is done.
+    void Drain() {
+        MonitorGuard g(monitor_);
+        while (!queue_.empty() || busy_) monitor_.Wait();
+    }
+
+    void StopThread() {
+        {
+            MonitorGuard g(monitor_);
+            stopping_ = true;
+            monitor_.WakeAll();
+        }
+        thread_.Join();
+    }
+
+    void Serve() {
+        MonitorGuard g(monitor_);
+        for (;;) {
+            while (queue_.empty() && !stopping_) monitor_.Wait();
+            if (queue_.empty()) return;
+            Work work = std::move(queue_.front());
+            queue_.pop_front();
+            busy_ = true;
+            const bool sample = work.kind == WorkKind::Sample;
+            monitor_.Unlock();
+            HRESULT hr = Run(work);
+            if (FAILED(hr)) SendFailure(hr);
+            monitor_.Lock();
+            busy_ = false;
+            if (sample) --waiting_[work.input];
+            monitor_.WakeAll();
+        }
+    }
+
+    // The first failure of a session goes to the file sink's callbacks; later ones repeat it.
+    void SendFailure(HRESULT hr) {
+        if (failed_) return;
+        failed_ = true;
+        if (fileSink_) fileSink_->Send(WMT_ERROR, hr);
+    }
+
+    HRESULT Run(Work& work) {
+        HRESULT hr = S_OK;
+        switch (work.kind) {
+        case WorkKind::BeginWriting:
+            hr = Notify([&](WriterObserver* o) { return o->OnBeginWriting(*work.session); });
+            break;
+        case WorkKind::BeginPass:
+            hr = Notify([&](WriterObserver* o) { return o->OnBeginPreprocessingPass(work.input, work.pass); });
+            break;
+        case WorkKind::EndPass:
+            hr = Notify([&](WriterObserver* o) { return o->OnEndPreprocessingPass(work.input, work.pass); });
+            break;
+        case WorkKind::EndWriting:
+            hr = Notify([&](WriterObserver* o) { return o->OnEndWriting(work.complete); });
+            break;
+        case WorkKind::Sample:
+            hr = Consume(work);
+            break;
+        }
+        return hr;
+    }
+
+    HRESULT Consume(Work& work) {
+        Buffer* b = work.buffer;
+        work.buffer = nullptr;
+        if (b->Checksum() != work.checksum) NoteBufferFault(Touched(work.pass ? "PreprocessSample" : "WriteSample", work.input, work.time));
+        const BYTE* data = b->Data();
+        const DWORD length = work.length;
+        HRESULT hr;
+        if (work.pass) {
+            hr = Notify([&](WriterObserver* o) {
+                return o->OnPreprocessSample(work.input, work.pass, work.time, work.flags, data, length);
+            });
+        } else {
+            hr = Notify([&](WriterObserver* o) {
+                return o->OnWriteSample(work.input, work.time, work.flags, data, length);
+            });
+            HRESULT injected = S_OK;
+            if (fileSink_ && SUCCEEDED(hr) && InjectedFailure("IWMWriterSink::OnDataUnit", &injected)) {
+                NoteFailure("cannot write " + Utf8FromUtf16(ToU16(filename_)) + ": no space left on the device");
+                hr = injected;
+            }
+        }
+        b->Unhold();
+        return hr;
+    }
+
+    // ---- Buffers handed over -------------------------------------------------------------------
+    static std::string Touched(const char* call, DWORD input, QWORD time) {
+        return std::string("a buffer handed to ") + call + " (input " + std::to_string(input) + ", time " +
+               std::to_string(time) + ") was changed after the call";
+    }
+
+    // The writer takes two holds: one for the queue, one until the input's next hand-over, when
+    // the bytes are checked again. A buffer the writer still holds must not come back.
+    Work HandOver(const char* call, DWORD input, DWORD pass, QWORD time, DWORD flags, Buffer* b) {
+        if (b->Held()) {
+            NoteBufferFault(std::string("a buffer was handed to ") + call + " (input " + std::to_string(input) +
+                            ", time " + std::to_string(time) + ") while the writer still held it");
+        }
+        ReleaseHeld(input);
+        Work work;
+        work.kind = WorkKind::Sample;
+        work.input = input;
+        work.pass = pass;
+        work.time = time;
+        work.flags = flags;
+        work.length = b->Length();
+        work.checksum = b->Checksum();
+        work.buffer = b;
+        b->Hold();
+        held_[input] = HeldBuffer{b, work.checksum, time, call};
+        b->Hold();
+        return work;
+    }
+
+    void ReleaseHeld(DWORD input) {
+        if (input >= held_.size() || !held_[input].buffer) return;
+        HeldBuffer h = held_[input];
+        held_[input] = HeldBuffer();
+        if (h.buffer->Checksum() != h.checksum) NoteBufferFault(Touched(h.call, input, h.time));
+        h.buffer->Unhold();
+    }
+
+    void ReleaseHeldBuffers() {
+        for (DWORD i = 0; i < held_.size(); ++i) ReleaseHeld(i);
+    }
+
     // Calls the session's observers; one removed by its owner since BeginWriting is skipped, so
     // that an observer can go away while a writer still runs.
     template <typename Event>
@@ -869,6 +1232,20 @@ private:
     std::vector<WriterObserver*> observers_;
     std::unique_ptr<WriterObserver> sink_;
     WriterObserver* recorder_ = nullptr;
+    FileSink* fileSink_ = nullptr;  // made by SetOutputFilename, one reference
+    FileErrors fileErrors_ = FileErrors::ThroughStatus;
+
+    // Shared with the writer's thread under monitor_.
+    Monitor monitor_;
+    WorkerThread thread_;
+    std::deque<Work> queue_;
+    std::vector<uint32_t> waiting_;  // samples queued per input
+    bool busy_ = false;
+    bool stopping_ = false;
+    // The writer's thread only, while running.
+    bool failed_ = false;
+    // The calling thread only.
+    std::vector<HeldBuffer> held_;
 };
 
 }  // namespace
@@ -876,6 +1253,7 @@ private:
 }  // namespace standin
 
 extern "C" HRESULT WINAPI WMCreateWriter(IUnknown*, IWMWriter** pp) {
+    standin::wm::ApplyEnvironmentSwitches();
     STANDIN_FAIL_POINT("WMCreateWriter");
     if (!pp) return E_POINTER;
     *pp = new standin::wm::Writer();
