@@ -47,14 +47,19 @@ std::string Utf8(const std::u16string& s) {
     return out;
 }
 
-// Digits mostly, with the characters a user slips in.
+// A printable ASCII byte is typed as itself, so that whole numbers can be given; any other byte
+// picks a key, digits mostly, with the characters a user slips in, or (0xFF) any UTF-16 unit.
 std::u16string TypedText(FuzzInput& in) {
     static const char16_t kKeys[] = u"0123456789012345678901234567890123456789 -+x.,\u3000\uff10";
-    const size_t length = in.Byte() % 12;
+    const size_t length = in.Byte() % 16;
     std::u16string text;
     for (size_t k = 0; k < length; ++k) {
         const uint8_t b = in.Byte();
-        text += b == 0xFF ? static_cast<char16_t>(in.U16()) : kKeys[b % (sizeof kKeys / sizeof kKeys[0] - 1)];
+        if (b >= 0x20 && b < 0x7F) {
+            text += static_cast<char16_t>(b);
+        } else {
+            text += b == 0xFF ? static_cast<char16_t>(in.U16()) : kKeys[b % (sizeof kKeys / sizeof kKeys[0] - 1)];
+        }
     }
     return text;
 }

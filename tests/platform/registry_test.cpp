@@ -177,6 +177,7 @@ TEST_P(RegistryStore, TextIsReadableAndHandEditsAreRead) {
     Query count = QueryFour(kKey, "Count");
     EXPECT_EQ(count.rc, ERROR_SUCCESS);
     EXPECT_EQ(count.data[3], 0xFF);
+    EXPECT_NE(StoreText().find("; edited by hand"), std::string::npos) << "reads rewrote the text";
     Query shortDword = QueryFour(kKey, "Short");
     EXPECT_EQ(shortDword.type, DWORD(REG_DWORD));
     EXPECT_EQ(shortDword.size, 2u);

@@ -48,6 +48,20 @@ struct Store {
     std::vector<Key> keys;
 };
 
+// The store kept in this process's memory instead of the file: held as read, with no lock,
+// temporary file or sync. Its bytes come in and go out through the file's parser and writer: a
+// text put in reads back as it was until the next change, and one that does not parse answers
+// every read as a bad file does and is set aside by the next write.
+struct MemoryStore {
+    bool exists = false;
+    Store store;
+    bool textIsCurrent = false;  // `text` is what the store holds (always so when it did not parse)
+    std::string text;
+    std::vector<std::string> setAside;  // stores that could not be read, oldest first
+};
+bool g_inMemory = false;
+MemoryStore g_memory;
+
 struct Handle {
     std::string path;
     REGSAM access = 0;
@@ -59,15 +73,6 @@ uintptr_t g_nextHandle = 0x1000;
 std::vector<std::string> g_denied;
 void (*g_beforeRename)() = nullptr;
 
-// The store kept in this process's memory instead of the file: the same bytes the file would hold,
-// through the same parser and writer, with no lock, temporary file or sync.
-struct MemoryStore {
-    bool exists = false;
-    std::string text;
-    std::vector<std::string> setAside;  // stores that could not be read, oldest first
-};
-bool g_inMemory = false;
-MemoryStore g_memory;
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -142,6 +147,14 @@ LONG JoinPath(const std::string& base, const char* sub, std::string& out) {
     return ERROR_SUCCESS;
 }
 
+const Key* LookUpKey(const Store& store, const std::string& path) {
+    for (const Key& k : store.keys) {
+        if (EqualNoCase(k.path, path)) return &k;
+    }
+    return nullptr;
+}
+
+// As LookUpKey, but the root is made when missing: for changes only.
 Key* FindKey(Store& store, const std::string& path) {
     if (path.empty()) {
         for (Key& k : store.keys) {
@@ -156,7 +169,7 @@ Key* FindKey(Store& store, const std::string& path) {
     return nullptr;
 }
 
-bool KeyExists(Store& store, const std::string& path) { return path.empty() || FindKey(store, path); }
+bool KeyExists(const Store& store, const std::string& path) { return path.empty() || LookUpKey(store, path); }
 
 // Creates every missing key on the path; true when something was created.
 bool CreateKeyPath(Store& store, const std::string& path) {
@@ -179,6 +192,8 @@ Value* FindValue(Key& key, const std::string& name) {
     }
     return nullptr;
 }
+
+const Value* FindValue(const Key& key, const std::string& name) { return FindValue(const_cast<Key&>(key), name); }
 
 // ---- The text form --------------------------------------------------------------------------
 
@@ -466,7 +481,7 @@ bool ReadStoreBytes(std::string& text, bool& exists) {
     exists = false;
     if (g_inMemory) {
         exists = g_memory.exists;
-        text = g_memory.text;
+        if (exists) text = g_memory.textIsCurrent ? g_memory.text : FormatStore(g_memory.store);
         return true;
     }
     if (!ReadWholeFile(StorePath(), text)) return errno == ENOENT;
@@ -474,7 +489,17 @@ bool ReadStoreBytes(std::string& text, bool& exists) {
     return true;
 }
 
-Store LoadStore() {
+// Said on every read, not only when the next write sets the store aside.
+void NoteUnreadableStore(const std::string& where, const std::string& text) {
+    const bool utf16 = text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
+                                            (text[0] == '\xFE' && text[1] == '\xFF'));
+    standin::NoteFailure("the settings store " + where + " cannot be read: " +
+                         (utf16 ? "it is UTF-16 text, as regedit exports it; the store is UTF-8 text"
+                                : "it is not in the format of a .reg export") +
+                         "; the defaults apply");
+}
+
+Store LoadStoreFile() {
     Store store;
     std::string text;
     bool exists = false;
@@ -483,15 +508,19 @@ Store LoadStore() {
     } else if (exists && !ParseStore(text, store)) {
         store = Store{};
         store.parsed = false;
-        // Said on every read, not only when the next write sets the file aside.
-        const bool utf16 = text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
-                                                (text[0] == '\xFE' && text[1] == '\xFF'));
-        standin::NoteFailure("the settings store " + StorePath() + " cannot be read: " +
-                             (utf16 ? "it is UTF-16 text, as regedit exports it; the store is UTF-8 text"
-                                    : "it is not in the format of a .reg export") +
-                             "; the defaults apply");
+        NoteUnreadableStore(StorePath(), text);
     }
     return store;
+}
+
+// The store as it is now: the one in memory, or the file read into `scratch`.
+const Store& CurrentStore(Store& scratch) {
+    if (g_inMemory) {
+        if (g_memory.exists && !g_memory.store.parsed) NoteUnreadableStore("in memory", g_memory.text);
+        return g_memory.store;
+    }
+    scratch = LoadStoreFile();
+    return scratch;
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -608,78 +637,82 @@ bool SyncDirectory(const std::string& dir) {
     return ok;
 }
 
-// The new bytes of a changed store; `setAside` when the old ones could not be read.
-using ReplaceStore = std::function<LONG(const std::string& text, bool setAside)>;
-
-// Applies `change` to the current content of the store and hands the result to `replace`.
-// `change` returns an error code and sets `dirty` when the store must be written.
-LONG ChangeStore(const std::function<LONG(Store&, bool& dirty)>& change, const ReplaceStore& replace) {
-    Store store = LoadStore();
-    bool setAside = !store.parsed;
-    if (setAside) store = Store{};
+// The change is made in place; only a store that could not be read is replaced by a new one.
+LONG ChangeMemoryStore(const std::function<LONG(Store&, bool& dirty)>& change) {
+    MemoryStore& m = g_memory;
+    const bool setAside = !m.store.parsed;
+    Store fresh;
     bool dirty = false;
-    LONG rc = change(store, dirty);
-    if (rc == ERROR_SUCCESS && dirty) rc = replace(FormatStore(store), setAside);
-    return rc;
-}
-
-LONG ReplaceMemoryStore(const std::string& text, bool setAside) {
+    LONG rc = change(setAside ? fresh : m.store, dirty);
+    if (rc != ERROR_SUCCESS || !dirty) return rc;
     if (setAside) {
-        g_memory.setAside.push_back(g_memory.text);
+        m.setAside.push_back(m.text);
+        m.store = std::move(fresh);
         standin::NoteFailure("the settings store in memory could not be read; it was set aside and a new one begun");
     }
+    m.textIsCurrent = false;
+    m.text.clear();
+    m.exists = true;
     if (g_beforeRename) g_beforeRename();
-    g_memory.text = text;
-    g_memory.exists = true;
     return ERROR_SUCCESS;
 }
 
+// Every failed write is also told in words, for the host to show.
+LONG WriteFailed(const std::string& path, int e) {
+    standin::NoteFailure("the settings store " + path + " was not written: " + std::strerror(e),
+                         standin::FailureKind::WriteLost);
+    return ErrorFromErrno(e);
+}
+
+// Writes `text` beside the store and renames it into place, setting an unreadable store aside first.
+LONG ReplaceStoreFile(const std::string& dir, const std::string& path, const std::string& text, bool setAside) {
+    if (setAside) SetAsideBadFile(path);
+    std::string tmp = path + ".tmp";
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return WriteFailed(path, errno);
+    bool ok = WriteAll(fd, text) && fsync(fd) == 0;
+    int e = errno;
+    close(fd);
+    if (!ok) {
+        unlink(tmp.c_str());
+        return WriteFailed(path, e);
+    }
+    if (g_beforeRename) g_beforeRename();
+    if (rename(tmp.c_str(), path.c_str()) != 0) {
+        e = errno;
+        unlink(tmp.c_str());
+        return WriteFailed(path, e);
+    }
+    return SyncDirectory(dir) ? ERROR_SUCCESS : WriteFailed(path, errno);
+}
+
 // Applies `change` to the current content of the store and writes the result back atomically: in
-// the file, under the lock, through a temporary file renamed into place.
+// the file, under the lock, through a temporary file renamed into place. `change` returns an error
+// code and sets `dirty` when the store must be written.
 LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
-    if (g_inMemory) return ChangeStore(change, ReplaceMemoryStore);
+    if (g_inMemory) return ChangeMemoryStore(change);
     std::string dir = ConfigDirectory();
     std::string path = dir + "/" + kFileName;
-    // Every failed write is also told in words, for the host to show.
-    auto failed = [&path](int e) {
-        standin::NoteFailure("the settings store " + path + " was not written: " + std::strerror(e),
-                             standin::FailureKind::WriteLost);
-        return ErrorFromErrno(e);
-    };
-    if (!MakeDirectories(dir)) return failed(errno);
+    if (!MakeDirectories(dir)) return WriteFailed(path, errno);
     std::string lockPath = dir + "/registry.lock";
     int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0) return failed(errno);
+    if (lock < 0) return WriteFailed(path, errno);
     // Another process holds the lock while it writes, which takes well under a second; one that
     // holds it for longer is stuck, and this write fails rather than hang.
     if (int e = TakeStoreLock(dir, lock, kLockWaitSeconds)) {
-        if (e != ETIMEDOUT) return failed(e);
+        if (e != ETIMEDOUT) return WriteFailed(path, e);
         standin::NoteFailure("the settings store " + path + " was not written: another process has held its lock for " +
                              std::to_string(kLockWaitSeconds) + " s",
                              standin::FailureKind::WriteLost);
         return ERROR_WRITE_FAULT;
     }
 
-    LONG rc = ChangeStore(change, [&](const std::string& text, bool setAside) -> LONG {
-        if (setAside) SetAsideBadFile(path);
-        std::string tmp = path + ".tmp";
-        int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0) return failed(errno);
-        bool ok = WriteAll(fd, text) && fsync(fd) == 0;
-        int e = errno;
-        close(fd);
-        if (!ok) {
-            unlink(tmp.c_str());
-            return failed(e);
-        }
-        if (g_beforeRename) g_beforeRename();
-        if (rename(tmp.c_str(), path.c_str()) != 0) {
-            e = errno;
-            unlink(tmp.c_str());
-            return failed(e);
-        }
-        return SyncDirectory(dir) ? ERROR_SUCCESS : failed(errno);
-    });
+    Store store = LoadStoreFile();
+    bool setAside = !store.parsed;
+    if (setAside) store = Store{};
+    bool dirty = false;
+    LONG rc = change(store, dirty);
+    if (rc == ERROR_SUCCESS && dirty) rc = ReplaceStoreFile(dir, path, FormatStore(store), setAside);
     flock(lock, LOCK_UN);
     close(lock);
     return rc;
@@ -749,7 +782,8 @@ struct RegistryProbe {
 // Read without the lock: every write replaces the store whole, so a reader sees one save or the
 // next, and a key once there stays. Only a key that is missing needs the lock, to be created.
 bool StoreHasKey(const std::string& path) {
-    Store store = LoadStore();
+    Store scratch;
+    const Store& store = CurrentStore(scratch);
     return store.parsed && KeyExists(store, path);
 }
 
@@ -770,7 +804,8 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY r
     std::string path;
     LONG rc = ResolveSubKey(key, subKey, path);
     if (rc != ERROR_SUCCESS) return rc;
-    Store store = LoadStore();
+    Store scratch;
+    const Store& store = CurrentStore(scratch);
     if (!store.parsed) return ERROR_BADDB;
     if (!KeyExists(store, path)) return ERROR_FILE_NOT_FOUND;
     if ((access & kWriteAccess) && WritesDenied(path)) return ERROR_ACCESS_DENIED;
@@ -790,7 +825,8 @@ LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM
     bool created = false;
     if (WritesDenied(path)) {
         // Opening an existing key for reading only is still allowed.
-        Store store = LoadStore();
+        Store scratch;
+        const Store& store = CurrentStore(scratch);
         if (!store.parsed) return ERROR_BADDB;
         if (!KeyExists(store, path) || (access & kWriteAccess)) return ERROR_ACCESS_DENIED;
     } else if (!StoreHasKey(path)) {
@@ -814,9 +850,10 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWO
     LONG rc = ResolveKey(key, path, &access);
     if (rc != ERROR_SUCCESS) return rc;
     if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    Store store = LoadStore();
+    Store scratch;
+    const Store& store = CurrentStore(scratch);
     if (!store.parsed) return ERROR_BADDB;
-    Key* k = FindKey(store, path);
+    const Key* k = LookUpKey(store, path);
     const Value* v = k ? FindValue(*k, valueName ? valueName : "") : nullptr;
     if (!v) {
         if (!data && dataSize) *dataSize = 0;
@@ -938,8 +975,13 @@ bool ReadRegistryStore(std::string* bytes) {
 bool WriteRegistryStore(const std::string& bytes) {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_inMemory) {
-        g_memory.text = bytes;
-        g_memory.exists = true;
+        MemoryStore& m = g_memory;
+        m.exists = m.textIsCurrent = true;
+        m.text = bytes;
+        if (!ParseStore(bytes, m.store)) {
+            m.store = Store{};
+            m.store.parsed = false;
+        }
         return true;
     }
     // In place, as an editor saving over the file would.

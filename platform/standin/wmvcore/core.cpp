@@ -175,7 +175,9 @@ bool ReadDword(const std::vector<TypedValue>& values, const WCHAR* name, uint32_
 std::shared_ptr<const Catalogue> InstalledCatalogue() {
     State& s = TheState();
     wm::Guard g(s.lock);
-    if (!s.catalogue) s.catalogue = std::make_shared<const Catalogue>(Version9Catalogue());
+    // The default never changes: built once, not again after every reset.
+    static const std::shared_ptr<const Catalogue> standard = std::make_shared<const Catalogue>(Version9Catalogue());
+    if (!s.catalogue) s.catalogue = standard;
     return s.catalogue;
 }
 
