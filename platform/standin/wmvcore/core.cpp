@@ -213,15 +213,15 @@ void ApplyEnvironmentSwitches() {
         }
         // "method:n" or "method:n:code", the code in hex (default NS_E_FILE_WRITE).
         if (const char* fail = std::getenv("BREVLO_WMVCORE_FAIL")) {
-            std::string spec(fail);
-            size_t scope = spec.rfind("::");
-            size_t colon = spec.find(':', scope == std::string::npos ? 0 : scope + 2);
+            std::string failPoint(fail);
+            size_t scope = failPoint.rfind("::");
+            size_t colon = failPoint.find(':', scope == std::string::npos ? 0 : scope + 2);
             if (colon != std::string::npos) {
                 char* end = nullptr;
-                long n = std::strtol(spec.c_str() + colon + 1, &end, 10);
+                long n = std::strtol(failPoint.c_str() + colon + 1, &end, 10);
                 HRESULT code = NS_E_FILE_WRITE;
                 if (end && *end == ':') code = static_cast<HRESULT>(std::strtoul(end + 1, nullptr, 16));
-                FailCall(spec.substr(0, colon), n, code);
+                FailCall(failPoint.substr(0, colon), n, code);
             }
         }
         return true;
