@@ -4,7 +4,7 @@
 #pragma once
 
 #if defined(__clang__)
-#define STANDIN_UNCOVERED __attribute__((no_sanitize("coverage")))
+#define STANDIN_UNCOVERED __attribute__((no_sanitize("coverage"), noinline))
 #else
 #define STANDIN_UNCOVERED
 #endif

@@ -21,8 +21,12 @@ namespace {
 
 // Whatever the input, an export ends within this many callbacks: the host asks to stop then.
 constexpr int kCallBudget = 400;
-// Larger blocks than this the host does not have (it answers null).
-constexpr uint64_t kMostAudioBytes = 1u << 22;
+// Larger blocks than this the host does not have (it answers null): above half a second of
+// 48 kHz stereo, and small enough that an input does not spend its time paging and hashing.
+constexpr uint64_t kMostAudioBytes = 1u << 18;
+// Nor more than this in one job: past it the editor has nothing more to give, so that an input
+// of a huge rate and count ends after a few blocks instead of hashing hundreds of megabytes.
+constexpr uint64_t kMostJobAudioBytes = 1u << 19;
 
 enum class AudioAnswer : uint8_t { Honest, Short, Empty, Null, Overlong, Negative, Count };
 
@@ -37,6 +41,7 @@ struct Host {
     int abortCalls = 0;
     bool stopped = false;  // AbortRequested has answered 1
     int audioCalls = 0;
+    uint64_t audioBytes = 0;
     std::vector<uint8_t> frame;
     std::vector<uint8_t> audio;
 };
@@ -69,7 +74,8 @@ void* __cdecl FetchAudio(int32_t start, int32_t length, int32_t* delivered) {
     const int64_t available = std::max<int64_t>(0, std::min<int64_t>(length, int64_t(h.job.AudioSampleCount) - start));
     const uint64_t bytes = static_cast<uint64_t>(available) * static_cast<uint64_t>(std::max(h.job.AudioSampleBytes, 0));
     *delivered = static_cast<int32_t>(available);
-    if (bytes > kMostAudioBytes) {
+    h.audioBytes += bytes;
+    if (bytes > kMostAudioBytes || h.audioBytes > kMostJobAudioBytes) {
         *delivered = 0;
         return nullptr;
     }

@@ -1,5 +1,6 @@
 // The recording observer: every sample a writer receives, per input and pass, with a content hash.
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "../leaks.h"
@@ -88,12 +89,18 @@ namespace wm {
 WriterObserver* ActiveRecorder() { return TheRecorder().Active() ? &TheRecorder() : nullptr; }
 }  // namespace wm
 
+// FNV-1a over the bytes in order; read eight at a time (both builds are little-endian), which
+// spares the sanitizers a check per byte.
 STANDIN_UNCOVERED uint64_t HashBytes(const uint8_t* data, size_t size) {
+    constexpr uint64_t kPrime = 0x100000001b3ull;
     uint64_t h = 0xcbf29ce484222325ull;
-    for (size_t i = 0; i < size; ++i) {
-        h ^= data[i];
-        h *= 0x100000001b3ull;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        for (int k = 0; k < 8; ++k) h = (h ^ ((word >> (8 * k)) & 0xFF)) * kPrime;
     }
+    for (; i < size; ++i) h = (h ^ data[i]) * kPrime;
     return h;
 }
 

@@ -48,10 +48,10 @@ public:
                             0x27D4EB2F165667C5ull};
         DWORD i = 0;
         for (; i + 32 <= length; i += 32) {
-            uint64_t word[4];
-            std::memcpy(word, data + i, 32);
             for (int k = 0; k < 4; ++k) {
-                lane[k] = (lane[k] ^ word[k]) * kMix;
+                uint64_t word;
+                std::memcpy(&word, data + i + 8 * k, 8);
+                lane[k] = (lane[k] ^ word) * kMix;
                 lane[k] ^= lane[k] >> 29;
             }
         }
