@@ -6,12 +6,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include "platform/standin/leaks.h"
 #include "platform/win32.h"
@@ -207,6 +210,50 @@ TEST_P(RegistryStore, UnparseableTextFailsReadsAndIsKeptAsideOnWrite) {
     ASSERT_EQ(SetDword(kKey, "Fresh", 5), ERROR_SUCCESS);
     EXPECT_EQ(QueryFour(kKey, "Fresh").rc, ERROR_SUCCESS);
     EXPECT_EQ(standin::SetAsideRegistryStores(), std::vector<std::string>{garbage});
+}
+
+// What stands at the store's path may be no store at all: a pipe or a device, which would be read
+// forever, or a file larger than any store. Each reads at once as a store that cannot be read, and
+// the next write sets it aside. A change that would make the store that large is refused.
+TEST(RegistryStandIn, APipeADeviceOrAHugeFileIsAStoreThatCannotBeRead) {
+    const std::string path = standin::RegistryFilePath();
+    struct Case {
+        const char* name;
+        std::function<int()> place;
+    };
+    const Case cases[] = {
+        {"pipe", [&] { return mkfifo(path.c_str(), 0600); }},
+        {"device", [&] { return symlink("/dev/zero", path.c_str()); }},
+        {"huge file", [&] { return truncate(path.c_str(), 64 << 20); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(SetDword(kKey, "Old", 1), ERROR_SUCCESS);
+        if (std::string(c.name) != "huge file") {
+            ASSERT_EQ(unlink(path.c_str()), 0);
+        }
+        ASSERT_EQ(c.place(), 0) << std::strerror(errno);
+        std::string text;
+        EXPECT_FALSE(standin::ReadRegistryStore(&text));
+        EXPECT_NE(QueryFour(kKey, "Old").rc, ERROR_SUCCESS);
+        ASSERT_EQ(SetDword(kKey, "Fresh", 2), ERROR_SUCCESS);
+        EXPECT_EQ(QueryFour(kKey, "Fresh").rc, ERROR_SUCCESS);
+        EXPECT_EQ(QueryFour(kKey, "Old").rc, ERROR_FILE_NOT_FOUND);
+        for (const std::string& aside : StoreFiles("registry.reg.bad-")) unlink(aside.c_str());
+    }
+
+    const std::vector<BYTE> big(3u << 20, 0x5A);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_WRITE, &key), ERROR_SUCCESS);
+    standin::TakeFailures();
+    EXPECT_EQ(RegSetValueExA(key, "Big", 0, REG_BINARY, big.data(), static_cast<DWORD>(big.size())),
+              ERROR_WRITE_FAULT);
+    RegCloseKey(key);
+    std::vector<std::string> reasons = standin::TakeFailures();
+    ASSERT_EQ(reasons.size(), 1u);
+    EXPECT_NE(reasons[0].find("was not written: File too large"), std::string::npos) << reasons[0];
+    EXPECT_EQ(QueryFour(kKey, "Fresh").data[0], 2);
+    EXPECT_EQ(QueryFour(kKey, "Big").rc, ERROR_FILE_NOT_FOUND);
 }
 
 // A key's section may come back later in the file and the root's may follow others: the last

@@ -31,6 +31,10 @@ constexpr char kHeader[] = "Windows Registry Editor Version 5.00";
 constexpr char kRootName[] = "HKEY_CURRENT_USER";
 constexpr char kFileName[] = "registry.reg";
 constexpr int kLockWaitSeconds = 3;
+// Far above anything the system stores (a settings record is 104 bytes): a larger file is not read,
+// and a change that would make the store larger is refused, so that a save never leaves a store
+// the next read sets aside.
+constexpr size_t kMaxStoreBytes = 8u << 20;
 
 struct Value {
     std::string name;  // "" is the key's default value
@@ -455,24 +459,42 @@ bool ParseStore(const std::string& text, Store& store) {
 
 // ---- Reading and replacing the file ---------------------------------------------------------
 
-// False, with errno set, when the file cannot be read.
+// False, with errno set, when the file cannot be read. Only a regular file of at most
+// kMaxStoreBytes is: a pipe or a device behind the path would be read forever, a huge file would
+// take the memory, and either reads as a store that cannot be read. The open does not wait for a
+// pipe's writer.
 bool ReadWholeFile(const std::string& path, std::string& text) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
+    int e = 0;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        e = errno;
+    } else if (S_ISDIR(st.st_mode)) {
+        e = EISDIR;
+    } else if (!S_ISREG(st.st_mode)) {
+        e = EINVAL;
+    } else if (st.st_size > static_cast<off_t>(kMaxStoreBytes)) {
+        e = EFBIG;
+    }
     char buf[8192];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) != 0) {
+    while (e == 0) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n == 0) break;
         if (n < 0) {
-            if (errno == EINTR) continue;
-            int e = errno;
-            close(fd);
-            errno = e;
-            return false;
+            if (errno != EINTR) e = errno;
+            continue;
         }
-        text.append(buf, static_cast<size_t>(n));
+        // A file that grows while it is read is held to the same bound.
+        if (text.size() + static_cast<size_t>(n) > kMaxStoreBytes) {
+            e = EFBIG;
+        } else {
+            text.append(buf, static_cast<size_t>(n));
+        }
     }
     close(fd);
-    return true;
+    errno = e;
+    return e == 0;
 }
 
 // The store's bytes; false when they cannot be read. A store not yet written reads as none.
@@ -712,7 +734,10 @@ LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
     if (setAside) store = Store{};
     bool dirty = false;
     LONG rc = change(store, dirty);
-    if (rc == ERROR_SUCCESS && dirty) rc = ReplaceStoreFile(dir, path, FormatStore(store), setAside);
+    if (rc == ERROR_SUCCESS && dirty) {
+        const std::string text = FormatStore(store);
+        rc = text.size() > kMaxStoreBytes ? WriteFailed(path, EFBIG) : ReplaceStoreFile(dir, path, text, setAside);
+    }
     flock(lock, LOCK_UN);
     close(lock);
     return rc;
