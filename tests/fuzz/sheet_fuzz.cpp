@@ -64,21 +64,39 @@ std::u16string TypedText(FuzzInput& in) {
     return text;
 }
 
-std::vector<HWND> ControlsOfKind(HWND page, const char* kind) {
-    std::vector<HWND> out;
-    if (!page) return out;
+enum ControlKind { kCombo, kEdit, kButton, kTrackbar, kKinds };
+
+// A page's controls by kind. A page keeps its controls for its life and a handle is never given
+// out again, so the lists are read once per page.
+struct PageControls {
+    HWND page;
+    std::vector<HWND> ofKind[kKinds];
+};
+
+const std::vector<HWND>& ControlsOfKind(std::vector<PageControls>& known, HWND page, ControlKind kind) {
+    static const char* const kNames[kKinds] = {"combo", "edit", "button", "trackbar"};
+    static const std::vector<HWND> kNone;
+    if (!page) return kNone;
+    for (const PageControls& p : known) {
+        if (p.page == page) return p.ofKind[kind];
+    }
+    PageControls added{page, {}};
     for (HWND control : standin::DialogControls(page)) {
         std::string name = Utf8(standin::ReadControl(control).className);
         for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (name.find(kind) != std::string::npos) out.push_back(control);
+        for (int k = 0; k < kKinds; ++k) {
+            if (name.find(kNames[k]) != std::string::npos) added.ofKind[k].push_back(control);
+        }
     }
-    return out;
+    known.push_back(std::move(added));
+    return known.back().ofKind[kind];
 }
 
 HWND Pick(const std::vector<HWND>& controls, uint8_t b) { return controls.empty() ? nullptr : controls[b % controls.size()]; }
 
 // The invariant of the edits: each shows, as a number, what its field holds.
-void RequireEditsShowTheirFields(HWND sheet, const char* after) {
+// `action` is the action's number, -1 for the sheet as it came up; `op` what it did.
+void RequireEditsShowTheirFields(HWND sheet, int action, int op) {
     for (const EditField& e : kEditFields) {
         HWND page = standin::SheetPage(sheet, e.tab);
         if (!page) continue;
@@ -86,10 +104,12 @@ void RequireEditsShowTheirFields(HWND sheet, const char* after) {
         FUZZ_REQUIRE(working != nullptr, "a page without its record");
         BOOL read = FALSE;
         const UINT shown = GetDlgItemInt(page, e.id, &read, FALSE);
-        const std::string text = Utf8(standin::WindowText(GetDlgItem(page, e.id)));
         FUZZ_REQUIRE(read && shown == RecordField(working, e.offset),
-                     "after " + std::string(after) + ", edit " + std::to_string(e.id) + " on tab " +
-                         std::to_string(e.tab) + " shows \"" + text + "\" for " +
+                     "after " +
+                         (action < 0 ? std::string("the sheet came up")
+                                     : "action " + std::to_string(action) + " (" + std::to_string(op) + ")") +
+                         ", edit " + std::to_string(e.id) + " on tab " + std::to_string(e.tab) + " shows \"" +
+                         Utf8(standin::WindowText(GetDlgItem(page, e.id))) + "\" for " +
                          std::to_string(RecordField(working, e.offset)));
     }
 }
@@ -120,7 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HWND owner = standin::CreateOwnerWindow(u"editor");
     standin::SetSheetDriver([&](HWND sheet) {
         shown = true;
-        RequireEditsShowTheirFields(sheet, "the sheet came up");
+        RequireEditsShowTheirFields(sheet, -1, 0);
+        std::vector<PageControls> known;
         const size_t actions = in.Byte() % 48;
         for (size_t a = 0; a < actions && !in.Empty(); ++a) {
             HWND page = standin::SheetPage(sheet, standin::SheetActiveTab(sheet));
@@ -129,39 +150,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             switch (op) {
             case 0: standin::SelectSheetTab(sheet, which % 3); break;
             case 1: {
-                HWND combo = Pick(ControlsOfKind(page, "combo"), which);
-                const int count = combo ? static_cast<int>(standin::ReadControl(combo).entries.size()) : 0;
+                HWND combo = Pick(ControlsOfKind(known, page, kCombo), which);
+                const int count = combo ? static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0)) : 0;
                 const int entry = static_cast<int>(in.Byte()) - 2;
                 if (combo) standin::PickComboEntry(combo, count ? entry % (count + 2) : entry);
                 break;
             }
             case 2:
-                if (HWND edit = Pick(ControlsOfKind(page, "edit"), which)) standin::TypeText(edit, TypedText(in));
+                if (HWND edit = Pick(ControlsOfKind(known, page, kEdit), which)) standin::TypeText(edit, TypedText(in));
                 break;
             case 3:
-                if (HWND edit = Pick(ControlsOfKind(page, "edit"), which)) standin::SelectAllText(edit);
+                if (HWND edit = Pick(ControlsOfKind(known, page, kEdit), which)) standin::SelectAllText(edit);
                 break;
             case 4:
-                if (HWND edit = Pick(ControlsOfKind(page, "edit"), which)) standin::PressBackspace(edit);
+                if (HWND edit = Pick(ControlsOfKind(known, page, kEdit), which)) standin::PressBackspace(edit);
                 break;
             case 5:
-                if (HWND edit = Pick(ControlsOfKind(page, "edit"), which)) standin::MoveCaretToEnd(edit);
+                if (HWND edit = Pick(ControlsOfKind(known, page, kEdit), which)) standin::MoveCaretToEnd(edit);
                 break;
             case 6:
-                if (HWND button = Pick(ControlsOfKind(page, "button"), which)) standin::ClickButton(button);
+                if (HWND button = Pick(ControlsOfKind(known, page, kButton), which)) standin::ClickButton(button);
                 break;
             case 7:
-                if (HWND slider = Pick(ControlsOfKind(page, "trackbar"), which)) {
+                if (HWND slider = Pick(ControlsOfKind(known, page, kTrackbar), which)) {
                     standin::DragSlider(slider, static_cast<int8_t>(in.Byte()));
                 }
                 break;
             case 8:
-                if (HWND slider = Pick(ControlsOfKind(page, "trackbar"), which)) {
+                if (HWND slider = Pick(ControlsOfKind(known, page, kTrackbar), which)) {
                     standin::KeySlider(slider, static_cast<int8_t>(in.Byte()));
                 }
                 break;
             }
-            RequireEditsShowTheirFields(sheet, ("action " + std::to_string(a) + " (" + std::to_string(op) + ")").c_str());
+            RequireEditsShowTheirFields(sheet, static_cast<int>(a), op);
         }
         const uint8_t end = in.Byte() % 3;
         if (end == 0) {

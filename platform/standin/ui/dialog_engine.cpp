@@ -11,8 +11,9 @@
 // Everything runs on the caller's thread, as on the one user-interface thread of the editor.
 #include <algorithm>
 #include <cstdio>
-#include <map>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "../leaks.h"
 #include "../utf8.h"
@@ -23,9 +24,22 @@ namespace standin {
 namespace ui {
 namespace {
 
+// A window lives in a slot; its handle names the slot and the slot's generation, which moves on
+// every time the slot is emptied, so that a handle is never given out twice and a lookup is an
+// index and one comparison, not a search.
+struct WindowSlot {
+    uintptr_t generation = 0;
+    std::unique_ptr<Window> window;
+};
+
+constexpr uintptr_t kFirstHandle = 0x10000;
+constexpr uintptr_t kSlotBits = 16;  // far more windows at once than Windows lets a process have
+constexpr uintptr_t kSlotMask = (uintptr_t{1} << kSlotBits) - 1;
+
 struct EngineState {
-    std::map<uintptr_t, std::unique_ptr<Window>> windows;
-    uintptr_t nextHandle = 0x10000;
+    std::vector<WindowSlot> slots;
+    std::vector<uintptr_t> freeSlots;
+    size_t live = 0;
     HWND focus = nullptr;
     UINT dlgItemIntReadLimit = 0xFFFFFFFFu;  // GetDlgItemInt fails above it
 };
@@ -208,8 +222,7 @@ LRESULT SendToCombo(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool 
             if (index < 0 || index >= count) return CB_ERR;
             return CopyOut(w->entries[static_cast<size_t>(index)].text, static_cast<WPARAM>(-1) >> 1, lParam, wide);
         case WM_GETTEXT:
-            return CopyOut(w->selection >= 0 ? w->entries[static_cast<size_t>(w->selection)].text : std::u16string(),
-                           wParam, lParam, wide);
+            return CopyOut(ShownText(*w), wParam, lParam, wide);
         case WM_GETTEXTLENGTH:
             return w->selection >= 0 ? static_cast<LRESULT>(w->entries[static_cast<size_t>(w->selection)].text.size()) : 0;
         default:
@@ -279,14 +292,50 @@ LRESULT SendGeneric(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool 
     }
 }
 
+uintptr_t HandleValue(uintptr_t slot, uintptr_t generation) {
+    return kFirstHandle + 4 * (generation << kSlotBits | slot);
+}
+
+// The slot a handle names while its window is alive, or -1.
+uintptr_t SlotOf(HWND handle) {
+    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    if (value < kFirstHandle || (value - kFirstHandle) % 4 != 0) return ~uintptr_t{0};
+    const uintptr_t serial = (value - kFirstHandle) / 4, slot = serial & kSlotMask;
+    const EngineState& s = State();
+    if (slot >= s.slots.size() || s.slots[slot].generation != serial >> kSlotBits || !s.slots[slot].window) {
+        return ~uintptr_t{0};
+    }
+    return slot;
+}
+
+void EmptySlot(uintptr_t slot) {
+    EngineState& s = State();
+    s.slots[slot].window.reset();
+    ++s.slots[slot].generation;
+    s.freeSlots.push_back(slot);
+    --s.live;
+}
+
+// The live windows, oldest first, as the handles were given out.
+std::vector<const Window*> WindowsInHandleOrder() {
+    std::vector<const Window*> out;
+    for (const WindowSlot& slot : State().slots) {
+        if (slot.window) out.push_back(slot.window.get());
+    }
+    std::sort(out.begin(), out.end(), [](const Window* a, const Window* b) {
+        return a->serial < b->serial;
+    });
+    return out;
+}
+
 struct UiProbe {
     UiProbe() {
         RegisterLeakProbe("ui", [] {
             // Controls go with their dialog, so the windows are named by the top-level ones.
             std::string named;
-            size_t count = State().windows.size();
-            for (const auto& entry : State().windows) {
-                const Window& w = *entry.second;
+            size_t count = State().live;
+            for (const Window* window : WindowsInHandleOrder()) {
+                const Window& w = *window;
                 if (w.kind == WindowKind::Control) continue;
                 static const char* const kinds[] = {"owner", "sheet", "dialog", "control"};
                 named += std::string(named.empty() ? "" : ", ") + kinds[static_cast<int>(w.kind)] + " \"" +
@@ -301,7 +350,10 @@ struct UiProbe {
             return result;
         });
         RegisterReset("ui", [] {
-            State().windows.clear();
+            EngineState& s = State();
+            for (uintptr_t slot = 0; slot < s.slots.size(); ++slot) {
+                if (s.slots[slot].window) EmptySlot(slot);
+            }
             State().focus = nullptr;
             State().dlgItemIntReadLimit = 0xFFFFFFFFu;
         });
@@ -311,19 +363,39 @@ struct UiProbe {
 }  // namespace
 
 Window* Find(HWND handle) {
-    auto it = State().windows.find(reinterpret_cast<uintptr_t>(handle));
-    return it == State().windows.end() ? nullptr : it->second.get();
+    const uintptr_t slot = SlotOf(handle);
+    return slot == ~uintptr_t{0} ? nullptr : State().slots[slot].window.get();
+}
+
+const std::u16string& ShownText(const Window& w) {
+    static const std::u16string kNone;
+    if (w.type != ControlType::ComboBox) return w.text;
+    return w.selection >= 0 ? w.entries[static_cast<size_t>(w.selection)].text : kNone;
 }
 
 HWND NewWindow(WindowKind kind, HWND parent) {
     EngineState& s = State();
+    static uint64_t serial = 0;
+    uintptr_t slot;
+    if (!s.freeSlots.empty()) {
+        slot = s.freeSlots.back();
+        s.freeSlots.pop_back();
+    } else {
+        slot = s.slots.size();
+        if (slot > kSlotMask) {
+            std::fprintf(stderr, "dialog stand-in: more than %zu windows at once\n", static_cast<size_t>(kSlotMask + 1));
+            std::abort();
+        }
+        s.slots.emplace_back();
+    }
     auto w = std::make_unique<Window>();
     w->kind = kind;
     w->parent = parent;
-    w->handle = reinterpret_cast<HWND>(s.nextHandle);
-    s.nextHandle += 4;
+    w->serial = ++serial;
+    w->handle = reinterpret_cast<HWND>(HandleValue(slot, s.slots[slot].generation));
     HWND handle = w->handle;
-    s.windows.emplace(reinterpret_cast<uintptr_t>(handle), std::move(w));
+    s.slots[slot].window = std::move(w);
+    ++s.live;
     return handle;
 }
 
@@ -339,7 +411,7 @@ void Destroy(HWND handle) {
         auto& siblings = parent->children;
         siblings.erase(std::remove(siblings.begin(), siblings.end(), handle), siblings.end());
     }
-    State().windows.erase(reinterpret_cast<uintptr_t>(handle));
+    if (const uintptr_t slot = SlotOf(handle); slot != ~uintptr_t{0}) EmptySlot(slot);
 }
 
 HWND CreateDialogFromTemplate(const DialogTemplate& dialog, HWND parent, DLGPROC proc, LPARAM initParam) {
@@ -419,7 +491,7 @@ bool Reachable(HWND control) {
 
 }  // namespace ui
 
-int LiveWindows() { return static_cast<int>(ui::State().windows.size()); }
+int LiveWindows() { return static_cast<int>(ui::State().live); }
 
 HWND CreateOwnerWindow(const std::u16string& title) {
     HWND handle = ui::NewWindow(ui::WindowKind::Owner, nullptr);
@@ -494,7 +566,7 @@ UINT WINAPI GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned) 
     if (translated) *translated = FALSE;
     HWND control = GetDlgItem(dialog, id);
     if (!control) return 0;
-    std::u16string text = standin::WindowText(control);
+    const std::u16string& text = standin::ui::ShownText(*Find(control));
     size_t i = 0, n = text.size();
     while (i < n && text[i] == u' ') ++i;
     bool negative = false;

@@ -52,11 +52,7 @@ void Scroll(HWND trackbar, WORD code, int position) {
 
 std::u16string WindowText(HWND window) {
     Window* w = Find(window);
-    if (!w) return std::u16string();
-    if (w->type == ControlType::ComboBox) {
-        return w->selection >= 0 ? w->entries[static_cast<size_t>(w->selection)].text : std::u16string();
-    }
-    return w->text;
+    return w ? ui::ShownText(*w) : std::u16string();
 }
 
 std::vector<HWND> DialogControls(HWND dialog) {

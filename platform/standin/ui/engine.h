@@ -39,6 +39,7 @@ struct SheetState {
 struct Window {
     WindowKind kind = WindowKind::Control;
     HWND handle = nullptr;
+    uint64_t serial = 0;  // the order of creation, which handles do not keep
     HWND parent = nullptr;
     std::u16string text;
     DWORD style = 0;
@@ -66,6 +67,8 @@ struct Window {
 };
 
 Window* Find(HWND handle);
+// The text a window shows: a combo's selected entry, any other window's own text.
+const std::u16string& ShownText(const Window& w);
 HWND NewWindow(WindowKind kind, HWND parent);
 // Destroys a window and everything under it; a dialog gets WM_DESTROY first.
 void Destroy(HWND handle);
