@@ -40,6 +40,7 @@ struct EngineState {
     std::vector<WindowSlot> slots;
     std::vector<uintptr_t> freeSlots;
     size_t live = 0;
+    uint64_t created = 0;  // windows made so far, which orders them as their handles do not
     HWND focus = nullptr;
     UINT dlgItemIntReadLimit = 0xFFFFFFFFu;  // GetDlgItemInt fails above it
 };
@@ -375,7 +376,6 @@ const std::u16string& ShownText(const Window& w) {
 
 HWND NewWindow(WindowKind kind, HWND parent) {
     EngineState& s = State();
-    static uint64_t serial = 0;
     uintptr_t slot;
     if (!s.freeSlots.empty()) {
         slot = s.freeSlots.back();
@@ -391,7 +391,7 @@ HWND NewWindow(WindowKind kind, HWND parent) {
     auto w = std::make_unique<Window>();
     w->kind = kind;
     w->parent = parent;
-    w->serial = ++serial;
+    w->serial = ++s.created;
     w->handle = reinterpret_cast<HWND>(HandleValue(slot, s.slots[slot].generation));
     HWND handle = w->handle;
     s.slots[slot].window = std::move(w);

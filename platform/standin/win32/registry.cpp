@@ -160,17 +160,10 @@ const Key* LookUpKey(const Store& store, const std::string& path) {
 
 // As LookUpKey, but the root is made when missing: for changes only.
 Key* FindKey(Store& store, const std::string& path) {
-    if (path.empty()) {
-        for (Key& k : store.keys) {
-            if (k.path.empty()) return &k;
-        }
-        store.keys.insert(store.keys.begin(), Key{});
-        return &store.keys.front();
-    }
-    for (Key& k : store.keys) {
-        if (EqualNoCase(k.path, path)) return &k;
-    }
-    return nullptr;
+    if (const Key* k = LookUpKey(store, path)) return const_cast<Key*>(k);
+    if (!path.empty()) return nullptr;
+    store.keys.insert(store.keys.begin(), Key{});
+    return &store.keys.front();
 }
 
 bool KeyExists(const Store& store, const std::string& path) { return path.empty() || LookUpKey(store, path); }
