@@ -39,24 +39,35 @@ public:
     }
     bool Held() const { return holds_.load() > 0; }
 
-    // Length and bytes, cheap enough to take three times per sample: four independent lanes of
-    // eight bytes keep the multiplier busy instead of waiting on one chain.
+    // Length and bytes, cheap enough to take three times per sample: eight independent lanes of
+    // eight bytes keep the multiplier busy instead of waiting on one chain. The lanes are named
+    // rather than an array, which some compilers keep in memory at -O2 (a fifth of the speed).
     uint64_t Checksum() const { return ChecksumOf(bytes_.get(), length_); }
     STANDIN_UNCOVERED static uint64_t ChecksumOf(const BYTE* data, DWORD length) {
         constexpr uint64_t kMix = 0xFF51AFD7ED558CCDull;
-        uint64_t lane[4] = {0x9E3779B97F4A7C15ull ^ length, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
-                            0x27D4EB2F165667C5ull};
+        auto step = [](uint64_t lane, const BYTE* p) {
+            uint64_t word;
+            std::memcpy(&word, p, 8);
+            lane = (lane ^ word) * kMix;
+            return lane ^ (lane >> 29);
+        };
+        uint64_t l0 = 0x9E3779B97F4A7C15ull ^ length, l1 = 0xC2B2AE3D27D4EB4Full, l2 = 0x165667B19E3779F9ull,
+                 l3 = 0x27D4EB2F165667C5ull, l4 = 0x85EBCA77C2B2AE63ull, l5 = 0x94D049BB133111EBull,
+                 l6 = 0xBF58476D1CE4E5B9ull, l7 = 0x2545F4914F6CDD1Dull;
         DWORD i = 0;
-        for (; i + 32 <= length; i += 32) {
-            for (int k = 0; k < 4; ++k) {
-                uint64_t word;
-                std::memcpy(&word, data + i + 8 * k, 8);
-                lane[k] = (lane[k] ^ word) * kMix;
-                lane[k] ^= lane[k] >> 29;
-            }
+        for (; i + 64 <= length; i += 64) {
+            const BYTE* p = data + i;
+            l0 = step(l0, p);
+            l1 = step(l1, p + 8);
+            l2 = step(l2, p + 16);
+            l3 = step(l3, p + 24);
+            l4 = step(l4, p + 32);
+            l5 = step(l5, p + 40);
+            l6 = step(l6, p + 48);
+            l7 = step(l7, p + 56);
         }
-        uint64_t h = lane[0];
-        for (int k = 1; k < 4; ++k) h = (h ^ lane[k]) * kMix;
+        uint64_t h = l0;
+        for (uint64_t lane : {l1, l2, l3, l4, l5, l6, l7}) h = (h ^ lane) * kMix;
         for (; i < length; ++i) h = (h ^ data[i]) * 0x100000001B3ull;
         return h;
     }
