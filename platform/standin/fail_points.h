@@ -17,7 +17,11 @@ public:
     template <typename Code>
     bool Hit(const char* method, Code* code) {
         SpinGuard g(lock_);
-        ++calls_[method];
+        // Found by the text itself: a call of a method counted before costs no allocation.
+        auto counted = calls_.find(method);
+        if (counted == calls_.end()) counted = calls_.emplace(method, 0).first;
+        ++counted->second;
+        if (armed_.empty()) return false;
         auto it = armed_.find(method);
         if (it == armed_.end() || --it->second.countdown > 0) return false;
         *code = static_cast<Code>(it->second.code);
@@ -40,12 +44,18 @@ public:
     }
     std::map<std::string, long> Counts() {
         SpinGuard g(lock_);
-        return calls_;
+        std::map<std::string, long> counts;
+        for (const auto& c : calls_) {
+            if (c.second) counts.emplace(c.first, c.second);
+        }
+        return counts;
     }
+    // The counts go back to zero; the methods stay known, so that counting them again allocates
+    // nothing.
     void Reset() {
         SpinGuard g(lock_);
         armed_.clear();
-        calls_.clear();
+        for (auto& c : calls_) c.second = 0;
     }
 
 private:
@@ -54,8 +64,8 @@ private:
         long code = 0;
     };
     SpinLock lock_;
-    std::map<std::string, Armed> armed_;
-    std::map<std::string, long> calls_;
+    std::map<std::string, Armed, std::less<>> armed_;
+    std::map<std::string, long, std::less<>> calls_;
 };
 
 }  // namespace standin

@@ -1,5 +1,6 @@
 #include "leaks.h"
 
+#include <memory>
 #include <utility>
 
 #include "spin_lock.h"
@@ -7,10 +8,14 @@
 namespace standin {
 namespace {
 
+using Resets = std::vector<std::function<void()>>;
+
 struct Registry {
     SpinLock lock;
     std::vector<std::pair<std::string, LeakProbe>> probes;
-    std::vector<std::pair<std::string, std::function<void()>>> resets;
+    // Replaced whole when a stand-in registers, so that a reset runs them from a snapshot
+    // taken without copying, outside the lock.
+    std::shared_ptr<const Resets> resets = std::make_shared<Resets>();
     std::vector<std::string> failures;
     bool writeLost = false;
 };
@@ -39,20 +44,22 @@ std::vector<std::string> CollectLeaks() {
     return out;
 }
 
-void RegisterReset(const char* name, std::function<void()> reset) {
+void RegisterReset(const char*, std::function<void()> reset) {
     Registry& r = TheRegistry();
     SpinGuard g(r.lock);
-    r.resets.emplace_back(name, std::move(reset));
+    auto resets = std::make_shared<Resets>(*r.resets);
+    resets->push_back(std::move(reset));
+    r.resets = std::move(resets);
 }
 
 void ResetAll() {
     Registry& r = TheRegistry();
-    std::vector<std::function<void()>> resets;
+    std::shared_ptr<const Resets> resets;
     {
         SpinGuard g(r.lock);
-        for (auto& p : r.resets) resets.push_back(p.second);
+        resets = r.resets;
     }
-    for (auto& f : resets) f();
+    for (const auto& f : *resets) f();
     SpinGuard g(r.lock);
     r.failures.clear();
     r.writeLost = false;

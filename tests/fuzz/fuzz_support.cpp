@@ -52,6 +52,7 @@ void RequireNothingLeft(const char* when) {
     std::string all;
     for (const std::string& leak : standin::CollectLeaks()) all += (all.empty() ? "" : "; ") + leak;
     FUZZ_REQUIRE(all.empty(), std::string("left over ") + when + ": " + all);
+    FuzzReset();
 }
 
 EncoderSettings FuzzDefaults() {

@@ -45,7 +45,9 @@ private:
 // Every stand-in put back into its first state, as at the start of each input.
 void FuzzReset();
 // Fails when any stand-in still holds something (object, reference, heap block, mapping, window,
-// key, MLang object or BSTR).
+// key, MLang object or BSTR); then puts every stand-in back, so that an input frees within its own
+// run what it made (libFuzzer runs an input again, to look for a leak, whenever its allocations and
+// frees do not match).
 void RequireNothingLeft(const char* when);
 
 // The settings an empty store loads (the store is emptied first).

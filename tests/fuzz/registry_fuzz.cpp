@@ -22,17 +22,28 @@ struct RawValue {
     bool operator==(const RawValue& o) const { return status == o.status && type == o.type && bytes == o.bytes; }
 };
 
-RawValue ReadRaw(const char* keyPath, const char* name) {
-    RawValue v;
+// Every row's value as stored, each key opened once.
+std::vector<RawValue> ReadAllRaw() {
+    std::vector<RawValue> values(kSettingsRegistryRows);
     HKEY key = nullptr;
-    v.status = RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key);
-    if (v.status != ERROR_SUCCESS) return v;
-    BYTE buffer[512];
-    DWORD size = sizeof buffer;
-    v.status = RegQueryValueExA(key, name, nullptr, &v.type, buffer, &size);
-    if (v.status == ERROR_SUCCESS) v.bytes.assign(buffer, buffer + size);
-    RegCloseKey(key);
-    return v;
+    LONG opened = ERROR_FILE_NOT_FOUND;
+    for (size_t i = 0; i < kSettingsRegistryRows; ++i) {
+        const SettingsRegistryRow& row = SettingsRegistryTable[i];
+        if (i == 0 || std::strcmp(row.KeyPath, SettingsRegistryTable[i - 1].KeyPath) != 0) {
+            if (key) RegCloseKey(key);
+            key = nullptr;
+            opened = RegOpenKeyExA(HKEY_CURRENT_USER, row.KeyPath, 0, KEY_READ, &key);
+        }
+        RawValue& v = values[i];
+        v.status = opened;
+        if (opened != ERROR_SUCCESS) continue;
+        BYTE buffer[512];
+        DWORD size = sizeof buffer;
+        v.status = RegQueryValueExA(key, row.ValueName, nullptr, &v.type, buffer, &size);
+        if (v.status == ERROR_SUCCESS) v.bytes.assign(buffer, buffer + size);
+    }
+    if (key) RegCloseKey(key);
+    return values;
 }
 
 }  // namespace
@@ -43,11 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string file(reinterpret_cast<const char*>(data), size);
     FUZZ_REQUIRE(standin::WriteRegistryStore(file), "the store is written");
 
-    std::vector<RawValue> before;
+    const std::vector<RawValue> before = ReadAllRaw();
     bool complete = true, unparsed = false;
-    for (const SettingsRegistryRow& row : SettingsRegistryTable) {
-        before.push_back(ReadRaw(row.KeyPath, row.ValueName));
-        const RawValue& v = before.back();
+    for (size_t i = 0; i < kSettingsRegistryRows; ++i) {
+        const SettingsRegistryRow& row = SettingsRegistryTable[i];
+        const RawValue& v = before[i];
         uint32_t value = 0;
         if (v.status == ERROR_SUCCESS && v.type == REG_DWORD && v.bytes.size() == 4) {
             std::memcpy(&value, v.bytes.data(), 4);
@@ -78,9 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const SettingsRegistryRow& target = SettingsRegistryTable[changed];
     const uint32_t value = static_cast<uint32_t>(size * 2654435761u);
     FUZZ_REQUIRE(WriteRegistryDword(target.KeyPath, target.ValueName, value), "the write succeeds");
+    const std::vector<RawValue> afterAll = ReadAllRaw();
     for (size_t i = 0; i < kSettingsRegistryRows; ++i) {
         const SettingsRegistryRow& row = SettingsRegistryTable[i];
-        const RawValue after = ReadRaw(row.KeyPath, row.ValueName);
+        const RawValue& after = afterAll[i];
         if (i == changed) {
             RawValue written;
             written.status = ERROR_SUCCESS;

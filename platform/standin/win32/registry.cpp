@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -24,6 +23,7 @@
 #include <vector>
 
 #include "../leaks.h"
+#include "../uncovered.h"
 
 namespace {
 
@@ -42,8 +42,12 @@ struct Value {
     std::vector<BYTE> data;
 };
 
+uint64_t FoldedHash(const std::string& path);
+
 struct Key {
+    explicit Key(std::string keyPath = {}) : path(std::move(keyPath)), folded(FoldedHash(path)) {}
     std::string path;  // below HKEY_CURRENT_USER, as first written; "" is the root
+    uint64_t folded;   // FoldedHash(path): most keys a lookup passes are told apart by it alone
     std::vector<Value> values;
 };
 
@@ -61,18 +65,22 @@ struct MemoryStore {
     Store store;
     bool textIsCurrent = false;  // `text` is what the store holds (always so when it did not parse)
     std::string text;
+    std::string unreadable;             // what a read says while the text does not parse
     std::vector<std::string> setAside;  // stores that could not be read, oldest first
 };
 bool g_inMemory = false;
 MemoryStore g_memory;
 
 struct Handle {
+    uintptr_t id = 0;
     std::string path;
     REGSAM access = 0;
 };
 
 std::mutex g_mutex;
-std::map<uintptr_t, Handle> g_handles;
+// The open handles, few at a time: a list that keeps its room, so that opening a key costs no
+// allocation beyond its path. Ids are never given out twice, so a closed handle stays refused.
+std::vector<Handle> g_handles;
 uintptr_t g_nextHandle = 0x1000;
 std::vector<std::string> g_denied;
 void (*g_beforeRename)() = nullptr;
@@ -80,13 +88,22 @@ void (*g_beforeRename)() = nullptr;
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::string LowerCase(const std::string& s) {
+// The character loops below carry no coverage instrumentation: a fuzzer learns nothing from a
+// compare per character, and they ran for every key and value name looked up.
+STANDIN_UNCOVERED std::string LowerCase(const std::string& s) {
     std::string out(s);
     for (char& c : out) c = LowerAscii(c);
     return out;
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
+// FNV-1a of the path with ASCII letters folded to lower case, as EqualNoCase compares.
+STANDIN_UNCOVERED uint64_t FoldedHash(const std::string& path) {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (char c : path) h = (h ^ static_cast<unsigned char>(LowerAscii(c))) * 0x100000001b3ull;
+    return h;
+}
+
+STANDIN_UNCOVERED bool EqualNoCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
@@ -101,7 +118,7 @@ bool IsUnder(const std::string& path, const std::string& top) {
     return path.size() == top.size() || path[top.size()] == '\\';
 }
 
-bool HasControlCharacter(const std::string& s) {
+STANDIN_UNCOVERED bool HasControlCharacter(const std::string& s) {
     for (unsigned char c : s) {
         if (c < 0x20 || c == 0x7F) return true;
     }
@@ -137,23 +154,25 @@ LONG ErrorFromErrno(int e) {
 
 // Joins a base key and a sub-key the way the API accepts them: no leading backslash, trailing
 // backslashes ignored, no empty path elements.
-LONG JoinPath(const std::string& base, const char* sub, std::string& out) {
-    std::string s = sub ? sub : "";
-    if (!s.empty() && s[0] == '\\') return ERROR_BAD_PATHNAME;
-    while (!s.empty() && s.back() == '\\') s.pop_back();
-    if (s.find("\\\\") != std::string::npos) return ERROR_BAD_PATHNAME;
-    if (HasControlCharacter(s)) return ERROR_INVALID_PARAMETER;
-    if (base.empty()) {
-        out = s;
-    } else {
-        out = s.empty() ? base : base + "\\" + s;
+STANDIN_UNCOVERED LONG JoinPath(const std::string& base, const char* sub, std::string& out) {
+    size_t n = sub ? std::strlen(sub) : 0;
+    if (n > 0 && sub[0] == '\\') return ERROR_BAD_PATHNAME;
+    while (n > 0 && sub[n - 1] == '\\') --n;
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(sub[i]);
+        if (c == '\\' && i + 1 < n && sub[i + 1] == '\\') return ERROR_BAD_PATHNAME;
+        if (c < 0x20 || c == 0x7F) return ERROR_INVALID_PARAMETER;
     }
+    out = base;
+    if (!base.empty() && n > 0) out += '\\';
+    out.append(sub ? sub : "", n);
     return ERROR_SUCCESS;
 }
 
 const Key* LookUpKey(const Store& store, const std::string& path) {
+    const uint64_t folded = FoldedHash(path);
     for (const Key& k : store.keys) {
-        if (EqualNoCase(k.path, path)) return &k;
+        if (k.folded == folded && EqualNoCase(k.path, path)) return &k;
     }
     return nullptr;
 }
@@ -162,20 +181,22 @@ const Key* LookUpKey(const Store& store, const std::string& path) {
 Key* FindKey(Store& store, const std::string& path) {
     if (const Key* k = LookUpKey(store, path)) return const_cast<Key*>(k);
     if (!path.empty()) return nullptr;
-    store.keys.insert(store.keys.begin(), Key{});
+    store.keys.insert(store.keys.begin(), Key());
     return &store.keys.front();
 }
 
 bool KeyExists(const Store& store, const std::string& path) { return path.empty() || LookUpKey(store, path); }
 
-// Creates every missing key on the path; true when something was created.
+// Creates every missing key on the path; true when something was created. A key is never made
+// without the keys above it, so a key that is there needs nothing.
 bool CreateKeyPath(Store& store, const std::string& path) {
+    if (LookUpKey(store, path)) return false;
     bool created = false;
     for (size_t i = 0; i <= path.size(); ++i) {
         if (i == path.size() || path[i] == '\\') {
             std::string part = path.substr(0, i);
             if (!part.empty() && !FindKey(store, part)) {
-                store.keys.push_back(Key{part, {}});
+                store.keys.push_back(Key(part));
                 created = true;
             }
         }
@@ -392,7 +413,7 @@ bool ParseLine(std::string line, Store& store, std::unordered_map<std::string, s
         if (path.empty()) {
             // The root goes first, once: every key after it moves up by one.
             if (store.keys.empty() || !store.keys.front().path.empty()) {
-                store.keys.insert(store.keys.begin(), Key{});
+                store.keys.insert(store.keys.begin(), Key());
                 for (auto& k : keyIndex) ++k.second;
             }
             current = &store.keys.front();
@@ -403,7 +424,7 @@ bool ParseLine(std::string line, Store& store, std::unordered_map<std::string, s
         for (size_t i = 0; i <= path.size(); ++i) {
             if (i != path.size() && path[i] != '\\') continue;
             lowered = LowerCase(path.substr(0, i));
-            if (keyIndex.emplace(lowered, store.keys.size()).second) store.keys.push_back(Key{path.substr(0, i), {}});
+            if (keyIndex.emplace(lowered, store.keys.size()).second) store.keys.push_back(Key(path.substr(0, i)));
         }
         current = &store.keys[keyIndex[lowered]];
         return true;
@@ -505,13 +526,13 @@ bool ReadStoreBytes(std::string& text, bool& exists) {
 }
 
 // Said on every read, not only when the next write sets the store aside.
-void NoteUnreadableStore(const std::string& where, const std::string& text) {
+std::string UnreadableStoreNote(const std::string& where, const std::string& text) {
     const bool utf16 = text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
                                             (text[0] == '\xFE' && text[1] == '\xFF'));
-    standin::NoteFailure("the settings store " + where + " cannot be read: " +
-                         (utf16 ? "it is UTF-16 text, as regedit exports it; the store is UTF-8 text"
-                                : "it is not in the format of a .reg export") +
-                         "; the defaults apply");
+    return "the settings store " + where + " cannot be read: " +
+           (utf16 ? "it is UTF-16 text, as regedit exports it; the store is UTF-8 text"
+                  : "it is not in the format of a .reg export") +
+           "; the defaults apply";
 }
 
 Store LoadStoreFile() {
@@ -523,7 +544,7 @@ Store LoadStoreFile() {
     } else if (exists && !ParseStore(text, store)) {
         store = Store{};
         store.parsed = false;
-        NoteUnreadableStore(StorePath(), text);
+        standin::NoteFailure(UnreadableStoreNote(StorePath(), text));
     }
     return store;
 }
@@ -531,7 +552,7 @@ Store LoadStoreFile() {
 // The store as it is now: the one in memory, or the file read into `scratch`.
 const Store& CurrentStore(Store& scratch) {
     if (g_inMemory) {
-        if (g_memory.exists && !g_memory.store.parsed) NoteUnreadableStore("in memory", g_memory.text);
+        if (g_memory.exists && !g_memory.store.parsed) standin::NoteFailure(g_memory.unreadable);
         return g_memory.store;
     }
     scratch = LoadStoreFile();
@@ -738,23 +759,22 @@ LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
 
 // ---- Handles --------------------------------------------------------------------------------
 
-LONG ResolveKey(HKEY key, std::string& path, REGSAM* access) {
-    if (key == HKEY_CURRENT_USER) {
-        path.clear();
-        if (access) *access = KEY_ALL_ACCESS;
-        return ERROR_SUCCESS;
+// The path and access of an open key, or null for a handle that is not one; valid while g_mutex
+// is held and the handle open.
+const Handle* FindHandle(HKEY key) {
+    static const Handle root{0, "", KEY_ALL_ACCESS};
+    if (key == HKEY_CURRENT_USER) return &root;
+    const uintptr_t id = reinterpret_cast<uintptr_t>(key);
+    for (const Handle& h : g_handles) {
+        if (h.id == id) return &h;
     }
-    auto it = g_handles.find(reinterpret_cast<uintptr_t>(key));
-    if (it == g_handles.end()) return ERROR_INVALID_HANDLE;
-    path = it->second.path;
-    if (access) *access = it->second.access;
-    return ERROR_SUCCESS;
+    return nullptr;
 }
 
-HKEY NewHandle(const std::string& path, REGSAM access) {
-    uintptr_t id = g_nextHandle;
+HKEY NewHandle(std::string path, REGSAM access) {
+    const uintptr_t id = g_nextHandle;
     g_nextHandle += 4;
-    g_handles[id] = Handle{path, access};
+    g_handles.push_back(Handle{id, std::move(path), access});
     return reinterpret_cast<HKEY>(id);
 }
 
@@ -792,7 +812,7 @@ struct RegistryProbe {
             g_denied.clear();
             g_beforeRename = nullptr;
             g_memory = MemoryStore{};
-            RemoveStoreFiles();
+            if (!g_inMemory) RemoveStoreFiles();  // a store in memory writes no file
         });
     }
 } g_registryProbe;
@@ -807,10 +827,9 @@ bool StoreHasKey(const std::string& path) {
 
 // The store path of `subKey` below an open key or HKEY_CURRENT_USER.
 LONG ResolveSubKey(HKEY key, LPCSTR subKey, std::string& path) {
-    std::string base;
-    LONG rc = ResolveKey(key, base, nullptr);
-    if (rc != ERROR_SUCCESS) return rc;
-    return JoinPath(base, subKey, path);
+    const Handle* base = FindHandle(key);
+    if (!base) return ERROR_INVALID_HANDLE;
+    return JoinPath(base->path, subKey, path);
 }
 
 }  // namespace
@@ -827,7 +846,7 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY r
     if (!store.parsed) return ERROR_BADDB;
     if (!KeyExists(store, path)) return ERROR_FILE_NOT_FOUND;
     if ((access & kWriteAccess) && WritesDenied(path)) return ERROR_ACCESS_DENIED;
-    *result = NewHandle(path, access);
+    *result = NewHandle(std::move(path), access);
     return ERROR_SUCCESS;
 }
 
@@ -854,7 +873,7 @@ LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM
         });
         if (rc != ERROR_SUCCESS) return rc;
     }
-    *result = NewHandle(path, access);
+    *result = NewHandle(std::move(path), access);
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
 }
@@ -863,15 +882,13 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWO
                              LPDWORD dataSize) {
     if (reserved || (data && !dataSize)) return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(g_mutex);
-    std::string path;
-    REGSAM access = 0;
-    LONG rc = ResolveKey(key, path, &access);
-    if (rc != ERROR_SUCCESS) return rc;
-    if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    const Handle* handle = FindHandle(key);
+    if (!handle) return ERROR_INVALID_HANDLE;
+    if (!(handle->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     Store scratch;
     const Store& store = CurrentStore(scratch);
     if (!store.parsed) return ERROR_BADDB;
-    const Key* k = LookUpKey(store, path);
+    const Key* k = LookUpKey(store, handle->path);
     const Value* v = k ? FindValue(*k, valueName ? valueName : "") : nullptr;
     if (!v) {
         if (!data && dataSize) *dataSize = 0;
@@ -898,11 +915,10 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
     std::string name = valueName ? valueName : "";
     if (HasControlCharacter(name)) return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(g_mutex);
-    std::string path;
-    REGSAM access = 0;
-    LONG rc = ResolveKey(key, path, &access);
-    if (rc != ERROR_SUCCESS) return rc;
-    if (!(access & KEY_SET_VALUE) || WritesDenied(path)) return ERROR_ACCESS_DENIED;
+    const Handle* handle = FindHandle(key);
+    if (!handle) return ERROR_INVALID_HANDLE;
+    if (!(handle->access & KEY_SET_VALUE) || WritesDenied(handle->path)) return ERROR_ACCESS_DENIED;
+    const std::string& path = handle->path;
     Value v{name, type, std::vector<BYTE>(data, data + dataSize)};
     return MutateStore([&](Store& store, bool& dirty) {
         CreateKeyPath(store, path);
@@ -921,7 +937,13 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
 LONG WINAPI RegCloseKey(HKEY key) {
     if (key == HKEY_CURRENT_USER) return ERROR_SUCCESS;
     std::lock_guard<std::mutex> lock(g_mutex);
-    return g_handles.erase(reinterpret_cast<uintptr_t>(key)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    const uintptr_t id = reinterpret_cast<uintptr_t>(key);
+    for (size_t i = 0; i < g_handles.size(); ++i) {
+        if (g_handles[i].id != id) continue;
+        g_handles.erase(g_handles.begin() + static_cast<long>(i));
+        return ERROR_SUCCESS;
+    }
+    return ERROR_INVALID_HANDLE;
 }
 
 namespace standin {
@@ -999,6 +1021,7 @@ bool WriteRegistryStore(const std::string& bytes) {
         if (!ParseStore(bytes, m.store)) {
             m.store = Store{};
             m.store.parsed = false;
+            m.unreadable = UnreadableStoreNote("in memory", bytes);
         }
         return true;
     }
