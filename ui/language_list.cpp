@@ -9,11 +9,33 @@ namespace {
 
 constexpr int kEntryText = 256;
 
+// The item data of the combo's first entries, each read once: the search below goes through the
+// entries in order for every locale, and a list of a hundred locales would otherwise read the
+// combo thousands of times.
+struct ItemDataMemo {
+    static constexpr LRESULT kEntries = 512;
+    DWORD data[kEntries];
+    bool readable[kEntries];
+    LRESULT known = 0;  // entries 0 to known-1 are remembered
+};
+
 // Whether an entry for `lcid` is in the combo already. An unreadable entry ends the search.
-bool IsListed(HWND combo, LRESULT count, LCID lcid) {
+bool IsListed(HWND combo, LRESULT count, LCID lcid, ItemDataMemo* memo) {
     for (LRESULT i = 0; i < count; ++i) {
         DWORD data = 0;
-        if (!ReadItemData(combo, i, &data)) return false;
+        bool readable = false;
+        if (i < memo->known) {
+            data = memo->data[i];
+            readable = memo->readable[i];
+        } else {
+            readable = ReadItemData(combo, i, &data);
+            if (i == memo->known && i < ItemDataMemo::kEntries) {
+                memo->data[i] = data;
+                memo->readable[i] = readable;
+                ++memo->known;
+            }
+        }
+        if (!readable) return false;
         if (data == lcid) return true;
     }
     return false;
@@ -21,6 +43,7 @@ bool IsListed(HWND combo, LRESULT count, LCID lcid) {
 
 // Adds the enumerator's locales; the index of `current`'s entry in `*chosen` when it is among them.
 void ListLocales(HWND combo, IEnumRfc1766* locales, LCID current, LRESULT* chosen) {
+    ItemDataMemo memo;
     for (;;) {
         RFC1766INFO info = {};
         ULONG fetched = 0;
@@ -30,7 +53,7 @@ void ListLocales(HWND combo, IEnumRfc1766* locales, LCID current, LRESULT* chose
         if (FAILED(hr) || hr == S_FALSE || fetched == 0) return;
         const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
         if (count == CB_ERR) return;
-        if (IsListed(combo, count, info.lcid)) continue;
+        if (IsListed(combo, count, info.lcid, &memo)) continue;
         // The record holds both strings with their terminators; make sure of it.
         info.wszRfc1766[MAX_RFC1766_NAME - 1] = 0;
         info.wszLocaleName[MAX_LOCALE_NAME - 1] = 0;
@@ -39,6 +62,8 @@ void ListLocales(HWND combo, IEnumRfc1766* locales, LCID current, LRESULT* chose
         if (length < 1 || length > kEntryText) return;
         const LRESULT entry = SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
         if (entry < 0) continue;
+        // An entry that did not go to the end moves the ones after it: read those again.
+        if (entry < memo.known) memo.known = entry;
         SendMessageW(combo, CB_SETITEMDATA, static_cast<WPARAM>(entry), static_cast<LPARAM>(info.lcid));
         if (info.lcid == current) *chosen = entry;
     }
