@@ -2,6 +2,10 @@
 // and audio; the files are judged by ffprobe and ffmpeg, not by anything of ours.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -550,6 +554,17 @@ TEST(AsfFileSink, OneFileHasOneWriterAndRefusalsSayWhy) {
     std::unique_ptr<WriterObserver> nowhere = standin::CreateAsfFileSink();
     EXPECT_EQ(nowhere->OnBeginWriting(ObservedSession{Wide(dir.File("missing/clip.wmv")), {v}}), NS_E_FILE_WRITE);
     nowhere.reset();
+
+    // A device is no file of one writer: exports that write to /dev/null at once, in this process
+    // or any other, are each let through.
+    const int held = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    std::unique_ptr<WriterObserver> device = standin::CreateAsfFileSink();
+    EXPECT_EQ(device->OnBeginWriting(ObservedSession{u"/dev/null", {v}}), 0);
+    EXPECT_EQ(device->OnEndWriting(false), 0);
+    device.reset();
+    close(held);
     std::vector<std::string> reasons = standin::TakeFailures();
     ASSERT_EQ(reasons.size(), 2u);
     EXPECT_EQ(reasons[0], "cannot write " + file + ": another writer has it open");

@@ -79,7 +79,8 @@ struct WaitingPacket {
 
 // The output file, opened and locked for this writer alone before the muxer truncates it: a
 // second writer of the same file is refused as Windows refuses a file open for writing elsewhere.
-// -1 with the reason noted when it cannot be had.
+// A device (/dev/null, /dev/full) is not locked: it is no file of one writer, and every process
+// writing to it would otherwise refuse every other. -1 with the reason noted when it cannot be had.
 int LockOutputFile(const std::string& path) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -91,7 +92,9 @@ int LockOutputFile(const std::string& path) {
         NoteFailure("cannot create " + path + ": " + why);
         return -1;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    struct stat st;
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (regular && flock(fd, LOCK_EX | LOCK_NB) != 0) {
         NoteFailure("cannot write " + path + ": another writer has it open");
         close(fd);
         return -1;
