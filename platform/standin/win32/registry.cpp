@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -90,7 +91,7 @@ char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 
 // The character loops below carry no coverage instrumentation: a fuzzer learns nothing from a
 // compare per character, and they ran for every key and value name looked up.
-STANDIN_UNCOVERED std::string LowerCase(const std::string& s) {
+STANDIN_UNCOVERED std::string LowerCase(std::string_view s) {
     std::string out(s);
     for (char& c : out) c = LowerAscii(c);
     return out;
@@ -103,7 +104,7 @@ STANDIN_UNCOVERED uint64_t FoldedHash(const std::string& path) {
     return h;
 }
 
-STANDIN_UNCOVERED bool EqualNoCase(const std::string& a, const std::string& b) {
+STANDIN_UNCOVERED bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
@@ -114,11 +115,11 @@ STANDIN_UNCOVERED bool EqualNoCase(const std::string& a, const std::string& b) {
 bool IsUnder(const std::string& path, const std::string& top) {
     if (top.empty()) return true;
     if (path.size() < top.size()) return false;
-    if (!EqualNoCase(path.substr(0, top.size()), top)) return false;
+    if (!EqualNoCase(std::string_view(path).substr(0, top.size()), top)) return false;
     return path.size() == top.size() || path[top.size()] == '\\';
 }
 
-STANDIN_UNCOVERED bool HasControlCharacter(const std::string& s) {
+STANDIN_UNCOVERED bool HasControlCharacter(std::string_view s) {
     for (unsigned char c : s) {
         if (c < 0x20 || c == 0x7F) return true;
     }
@@ -154,19 +155,22 @@ LONG ErrorFromErrno(int e) {
 
 // Joins a base key and a sub-key the way the API accepts them: no leading backslash, trailing
 // backslashes ignored, no empty path elements.
-STANDIN_UNCOVERED LONG JoinPath(const std::string& base, const char* sub, std::string& out) {
-    size_t n = sub ? std::strlen(sub) : 0;
-    if (n > 0 && sub[0] == '\\') return ERROR_BAD_PATHNAME;
-    while (n > 0 && sub[n - 1] == '\\') --n;
-    for (size_t i = 0; i < n; ++i) {
+STANDIN_UNCOVERED LONG JoinPath(const std::string& base, std::string_view sub, std::string& out) {
+    if (!sub.empty() && sub[0] == '\\') return ERROR_BAD_PATHNAME;
+    while (!sub.empty() && sub.back() == '\\') sub.remove_suffix(1);
+    for (size_t i = 0; i < sub.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(sub[i]);
-        if (c == '\\' && i + 1 < n && sub[i + 1] == '\\') return ERROR_BAD_PATHNAME;
+        if (c == '\\' && i + 1 < sub.size() && sub[i + 1] == '\\') return ERROR_BAD_PATHNAME;
         if (c < 0x20 || c == 0x7F) return ERROR_INVALID_PARAMETER;
     }
     out = base;
-    if (!base.empty() && n > 0) out += '\\';
-    out.append(sub ? sub : "", n);
+    if (!base.empty() && !sub.empty()) out += '\\';
+    out.append(sub.data(), sub.size());
     return ERROR_SUCCESS;
+}
+
+LONG JoinPath(const std::string& base, const char* sub, std::string& out) {
+    return JoinPath(base, sub ? std::string_view(sub) : std::string_view(), out);
 }
 
 const Key* LookUpKey(const Store& store, const std::string& path) {
@@ -279,15 +283,16 @@ std::string FormatStore(const Store& store) {
     return out;
 }
 
-std::string Trim(const std::string& s) {
+// The parser reads views into the file's text, so that a line costs no copies.
+std::string_view Trim(std::string_view s) {
     size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return "";
+    if (b == std::string_view::npos) return {};
     size_t e = s.find_last_not_of(" \t");
     return s.substr(b, e - b + 1);
 }
 
 // Reads a quoted text starting at s[pos] == '"'; pos ends after the closing quote.
-bool ParseQuoted(const std::string& s, size_t& pos, std::string& out) {
+bool ParseQuoted(std::string_view s, size_t& pos, std::string& out) {
     if (pos >= s.size() || s[pos] != '"') return false;
     out.clear();
     for (++pos; pos < s.size(); ++pos) {
@@ -312,9 +317,9 @@ int HexDigit(char c) {
     return -1;
 }
 
-bool ParseHexBytes(const std::string& s, std::vector<BYTE>& out) {
+bool ParseHexBytes(std::string_view s, std::vector<BYTE>& out) {
     out.clear();
-    std::string t = Trim(s);
+    std::string_view t = Trim(s);
     if (t.empty()) return true;
     size_t pos = 0;
     while (true) {
@@ -331,8 +336,10 @@ bool ParseHexBytes(const std::string& s, std::vector<BYTE>& out) {
     }
 }
 
-bool ParseData(const std::string& text, Value& v) {
-    std::string s = Trim(text);
+bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+bool ParseData(std::string_view text, Value& v) {
+    std::string_view s = Trim(text);
     if (!s.empty() && s[0] == '"') {
         size_t pos = 0;
         std::string str;
@@ -342,8 +349,8 @@ bool ParseData(const std::string& text, Value& v) {
         v.data.push_back(0);
         return true;
     }
-    if (s.compare(0, 6, "dword:") == 0) {
-        std::string digits = s.substr(6);
+    if (StartsWith(s, "dword:")) {
+        std::string_view digits = s.substr(6);
         if (digits.empty() || digits.size() > 8) return false;
         DWORD d = 0;
         for (char c : digits) {
@@ -355,13 +362,13 @@ bool ParseData(const std::string& text, Value& v) {
         v.data = {BYTE(d), BYTE(d >> 8), BYTE(d >> 16), BYTE(d >> 24)};
         return true;
     }
-    if (s.compare(0, 4, "hex:") == 0) {
+    if (StartsWith(s, "hex:")) {
         v.type = REG_BINARY;
         return ParseHexBytes(s.substr(4), v.data);
     }
-    if (s.compare(0, 4, "hex(") == 0) {
+    if (StartsWith(s, "hex(")) {
         size_t close = s.find("):", 4);
-        if (close == std::string::npos || close == 4 || close > 12) return false;
+        if (close == std::string_view::npos || close == 4 || close > 12) return false;
         DWORD type = 0;
         for (size_t i = 4; i < close; ++i) {
             int h = HexDigit(s[i]);
@@ -376,6 +383,7 @@ bool ParseData(const std::string& text, Value& v) {
 
 // One value per name (names compare without case): the last one written, in the place of the first.
 void KeepLastOfEachName(std::vector<Value>& values) {
+    if (values.size() < 2) return;
     std::unordered_map<std::string, size_t> placeOf;
     std::vector<Value> kept;
     kept.reserve(values.size());
@@ -391,10 +399,10 @@ void KeepLastOfEachName(std::vector<Value>& values) {
 }
 
 // One logical line of the file (continuations joined) into the store; false when it cannot be read.
-bool ParseLine(std::string line, Store& store, std::unordered_map<std::string, size_t>& keyIndex, Key*& current,
+bool ParseLine(std::string_view line, Store& store, std::unordered_map<std::string, size_t>& keyIndex, Key*& current,
                bool& sawHeader) {
     line = Trim(line);
-    if (!sawHeader && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line = line.substr(3);
+    if (!sawHeader && StartsWith(line, "\xEF\xBB\xBF")) line.remove_prefix(3);
     if (line.empty() || line[0] == ';') return true;
     if (!sawHeader) {
         sawHeader = true;
@@ -402,13 +410,13 @@ bool ParseLine(std::string line, Store& store, std::unordered_map<std::string, s
     }
     if (line[0] == '[') {
         if (line.back() != ']') return false;
-        std::string full = line.substr(1, line.size() - 2);
-        std::string root = kRootName;
+        std::string_view full = line.substr(1, line.size() - 2);
+        const std::string_view root = kRootName;
         if (!EqualNoCase(full.substr(0, root.size()), root)) return false;
-        std::string rest = full.substr(root.size());
+        std::string_view rest = full.substr(root.size());
         std::string path;
         if (!rest.empty()) {
-            if (rest[0] != '\\' || JoinPath("", rest.c_str() + 1, path) != ERROR_SUCCESS) return false;
+            if (rest[0] != '\\' || JoinPath("", rest.substr(1), path) != ERROR_SUCCESS) return false;
         }
         if (path.empty()) {
             // The root goes first, once: every key after it moves up by one.
@@ -420,13 +428,13 @@ bool ParseLine(std::string line, Store& store, std::unordered_map<std::string, s
             return true;
         }
         // Keys are found through an index by lower-case path, so that many keys stay fast too.
-        std::string lowered;
+        std::string lowered = LowerCase(path);
         for (size_t i = 0; i <= path.size(); ++i) {
             if (i != path.size() && path[i] != '\\') continue;
-            lowered = LowerCase(path.substr(0, i));
-            if (keyIndex.emplace(lowered, store.keys.size()).second) store.keys.push_back(Key(path.substr(0, i)));
+            auto place = keyIndex.emplace(lowered.substr(0, i), store.keys.size());
+            if (place.second) store.keys.push_back(Key(path.substr(0, i)));
+            if (i == path.size()) current = &store.keys[place.first->second];
         }
-        current = &store.keys[keyIndex[lowered]];
         return true;
     }
     if (!current) return false;
@@ -450,21 +458,27 @@ bool ParseStore(const std::string& text, Store& store) {
     Key* current = nullptr;
     bool sawHeader = false;
     std::string pending;
+    const std::string_view all = text;
     size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    while (start <= all.size()) {
+        size_t end = all.find('\n', start);
+        if (end == std::string_view::npos) end = all.size();
+        std::string_view line = all.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         start = end + 1;
         // A trailing backslash continues a hex list on the next line.
-        std::string t = Trim(line);
+        std::string_view t = Trim(line);
         if (!t.empty() && t.back() == '\\' && t[0] != '[' && t[0] != ';') {
-            pending += t.substr(0, t.size() - 1);
+            pending.append(t.data(), t.size() - 1);
             continue;
         }
-        if (!ParseLine(pending.empty() ? line : pending + t, store, keyIndex, current, sawHeader)) return false;
-        pending.clear();
+        if (pending.empty()) {
+            if (!ParseLine(line, store, keyIndex, current, sawHeader)) return false;
+        } else {
+            pending.append(t.data(), t.size());
+            if (!ParseLine(pending, store, keyIndex, current, sawHeader)) return false;
+            pending.clear();
+        }
     }
     if (!pending.empty() || !sawHeader) return false;
     for (Key& key : store.keys) KeepLastOfEachName(key.values);
