@@ -201,15 +201,25 @@ TEST_P(RegistryStore, TextIsReadableAndHandEditsAreRead) {
 }
 
 TEST_P(RegistryStore, UnparseableTextFailsReadsAndIsKeptAsideOnWrite) {
-    const std::string garbage = "this is not a registry file\n[broken\n";
-    ASSERT_TRUE(standin::WriteRegistryStore(garbage));
-    HKEY key = reinterpret_cast<HKEY>(1);
-    EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS);
-    EXPECT_EQ(key, nullptr);
+    using namespace std::string_literals;
+    const std::string header = "Windows Registry Editor Version 5.00\n";
+    const std::string stores[] = {
+        "this is not a registry file\n[broken\n",
+        // A NUL in a key's name does not end the name there (which named the root instead).
+        header + "[HKEY_CURRENT_USER\\\0Software]\n\"Fresh\"=dword:00000001\n"s,
+    };
+    for (const std::string& garbage : stores) {
+        SCOPED_TRACE(garbage);
+        standin::ResetAll();
+        ASSERT_TRUE(standin::WriteRegistryStore(garbage));
+        HKEY key = reinterpret_cast<HKEY>(1);
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "", 0, KEY_READ, &key), ERROR_BADDB);
+        EXPECT_EQ(key, nullptr);
 
-    ASSERT_EQ(SetDword(kKey, "Fresh", 5), ERROR_SUCCESS);
-    EXPECT_EQ(QueryFour(kKey, "Fresh").rc, ERROR_SUCCESS);
-    EXPECT_EQ(standin::SetAsideRegistryStores(), std::vector<std::string>{garbage});
+        ASSERT_EQ(SetDword(kKey, "Fresh", 5), ERROR_SUCCESS);
+        EXPECT_EQ(QueryFour(kKey, "Fresh").rc, ERROR_SUCCESS);
+        EXPECT_EQ(standin::SetAsideRegistryStores(), std::vector<std::string>{garbage});
+    }
 }
 
 // What stands at the store's path may be no store at all: a pipe or a device, which would be read
