@@ -25,8 +25,10 @@ def prefix_env(prefix, debug="-all", display=None):
     env = dict(os.environ)
     for name in ("DISPLAY", "WAYLAND_DISPLAY", "WINEDEBUG", "WINEDLLOVERRIDES", "WINEARCH", "WINESERVER"):
         env.pop(name, None)
-    env.update(WINEPREFIX=prefix, WINEDEBUG=debug, WINEDLLOVERRIDES="wmvcore=n", LC_ALL="ja_JP.UTF-8",
-               LANG="ja_JP.UTF-8")
+    # A 32-bit prefix, as the editor's is, also where the 64-bit Wine is installed beside the
+    # 32-bit one (its prefixes keep 32-bit DLLs in syswow64, where the module does not look).
+    env.update(WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG=debug, WINEDLLOVERRIDES="wmvcore=n",
+               LC_ALL="ja_JP.UTF-8", LANG="ja_JP.UTF-8")
     if display:
         env["DISPLAY"] = display
     return env
