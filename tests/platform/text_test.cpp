@@ -74,6 +74,8 @@ TEST(MultiByteToWideChar, ShiftJisAndWesternPages) {
 TEST(StringHelpers, LengthAndComparison) {
     EXPECT_EQ(lstrlenA(nullptr), 0);
     EXPECT_EQ(lstrlenA("\x82\xA0z"), 3);
+    EXPECT_EQ(lstrlenW(nullptr), 0);
+    EXPECT_EQ(lstrlenW(u"\u3042z"), 2);
     EXPECT_EQ(lstrcmpW(u"TamselVideo1", u"TamselVideo1"), 0);
     EXPECT_NE(lstrcmpW(u"TamselVideo1", u"TamselAudio1"), 0);
     EXPECT_NE(lstrcmpW(u"TamselVideo1", u"TamselVideo"), 0);

@@ -8,6 +8,8 @@
 
 #include "../fail_points.h"
 #include "../leaks.h"
+#include "../uncovered.h"
+#include "text.h"
 
 namespace {
 
@@ -24,12 +26,6 @@ standin::FailPoints g_failPoints;
 std::mutex g_bstrMutex;
 std::set<const void*> g_liveBstrs;
 long g_badFrees = 0;
-
-size_t WideLength(const OLECHAR* s) {
-    size_t n = 0;
-    while (s[n]) ++n;
-    return n;
-}
 
 // ---- Locale table ---------------------------------------------------------------------------
 
@@ -132,7 +128,7 @@ const LocaleRow* FindLocale(LCID lcid) {
     return nullptr;
 }
 
-void CopyWide(WCHAR* dst, size_t room, const char16_t* src) {
+STANDIN_UNCOVERED void CopyWide(WCHAR* dst, size_t room, const char16_t* src) {
     size_t i = 0;
     for (; i + 1 < room && src[i]; ++i) dst[i] = src[i];
     dst[i] = 0;
@@ -346,7 +342,7 @@ BSTR WINAPI SysAllocStringLen(const OLECHAR* text, UINT length) {
 
 BSTR WINAPI SysAllocString(const OLECHAR* text) {
     if (!text) return nullptr;
-    return SysAllocStringLen(text, static_cast<UINT>(WideLength(text)));
+    return SysAllocStringLen(text, static_cast<UINT>(lstrlenW(text)));
 }
 
 void WINAPI SysFreeString(BSTR text) {

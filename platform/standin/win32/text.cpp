@@ -2,11 +2,14 @@
 
 #include <iconv.h>
 
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <string>
 
 #include "../leaks.h"
+#include "../uncovered.h"
 #include "../utf8.h"
 
 namespace {
@@ -165,11 +168,27 @@ void AppendNarrow(std::u16string& out, const char* s, int precision) {
     out += wide;
 }
 
-std::u16string Format(LPCWSTR format, va_list args) {
-    std::u16string out;
+// The units of `s` before its terminator, at most `limit`.
+STANDIN_UNCOVERED size_t UnitsBefore(const char16_t* s, size_t limit) {
+    size_t n = 0;
+    while (n < limit && s[n]) ++n;
+    return n;
+}
+
+// The units of a format before its next conversion or its end.
+STANDIN_UNCOVERED size_t LiteralLength(const char16_t* format) {
+    size_t n = 0;
+    while (format[n] && format[n] != u'%') ++n;
+    return n;
+}
+
+// Appends the formatted text to `out`, each run of the format and each field in one piece.
+void Format(LPCWSTR format, va_list args, std::u16string& out) {
     for (const char16_t* p = format; *p;) {
         if (*p != u'%') {
-            out.push_back(*p++);
+            const size_t literal = LiteralLength(p);
+            out.append(p, literal);
+            p += literal;
             continue;
         }
         ++p;
@@ -193,7 +212,7 @@ std::u16string Format(LPCWSTR format, va_list args) {
         else if (*p == u'l') { size = kLong; ++p; }
         if (!*p) break;
         char16_t type = *p++;
-        std::u16string field;
+        const size_t field = out.size();
         switch (type) {
             case u'c':
             case u'C': {
@@ -201,10 +220,10 @@ std::u16string Format(LPCWSTR format, va_list args) {
                 bool narrow = size == kShort || (type == u'C' && size != kLong);
                 if (narrow) {
                     char b = static_cast<char>(c);
-                    AppendNarrow(field, &b, 1);
-                    if (field.empty() && b == 0) field.push_back(0);
+                    AppendNarrow(out, &b, 1);
+                    if (out.size() == field && b == 0) out.push_back(0);
                 } else {
-                    field.push_back(static_cast<char16_t>(c));
+                    out.push_back(static_cast<char16_t>(c));
                 }
                 break;
             }
@@ -213,11 +232,11 @@ std::u16string Format(LPCWSTR format, va_list args) {
                 bool narrow = size == kShort || (type == u'S' && size != kLong);
                 if (narrow) {
                     const char* s = va_arg(args, const char*);
-                    AppendNarrow(field, s ? s : "(null)", precision);
+                    AppendNarrow(out, s ? s : "(null)", precision);
                 } else {
                     const char16_t* s = va_arg(args, const char16_t*);
                     if (!s) s = u"(null)";
-                    for (int k = 0; s[k] && (precision < 0 || k < precision); ++k) field.push_back(s[k]);
+                    out.append(s, UnitsBefore(s, precision < 0 ? SIZE_MAX : static_cast<size_t>(precision)));
                 }
                 break;
             }
@@ -232,32 +251,45 @@ std::u16string Format(LPCWSTR format, va_list args) {
                 uint32_t u = negative ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
                 unsigned base = (type == u'x' || type == u'X') ? 16 : 10;
                 const char* digits = type == u'X' ? "0123456789ABCDEF" : "0123456789abcdef";
-                std::u16string body;
+                char16_t body[32];
+                size_t first = sizeof body / sizeof body[0];
                 do {
-                    body.insert(body.begin(), static_cast<char16_t>(digits[u % base]));
+                    body[--first] = static_cast<char16_t>(digits[u % base]);
                     u /= base;
                 } while (u);
-                while (precision >= 0 && body.size() < static_cast<size_t>(precision)) body.insert(body.begin(), u'0');
-                std::u16string prefix;
-                if (negative) prefix = u"-";
-                if (alternate && base == 16 && v != 0) prefix += type == u'X' ? u"0X" : u"0x";
-                if (zero && !left) {
-                    while (prefix.size() + body.size() < static_cast<size_t>(width)) body.insert(body.begin(), u'0');
+                const size_t bodyLength = sizeof body / sizeof body[0] - first;
+                char16_t prefix[3];
+                size_t prefixLength = 0;
+                if (negative) prefix[prefixLength++] = u'-';
+                if (alternate && base == 16 && v != 0) {
+                    prefix[prefixLength++] = u'0';
+                    prefix[prefixLength++] = type == u'X' ? u'X' : u'x';
                 }
-                field = prefix + body;
+                // Zeros up to the precision, then (with the 0 flag) up to the width.
+                size_t padded = precision >= 0 && static_cast<size_t>(precision) > bodyLength ? static_cast<size_t>(precision)
+                                                                                               : bodyLength;
+                if (zero && !left && prefixLength + padded < static_cast<size_t>(width)) {
+                    padded = static_cast<size_t>(width) - prefixLength;
+                }
+                out.append(prefix, prefixLength);
+                out.append(padded - bodyLength, u'0');
+                out.append(body + first, bodyLength);
                 break;
             }
             default:
-                field.push_back(type);  // "%%" and unknown types print the character itself
+                out.push_back(type);  // "%%" and unknown types print the character itself
                 break;
         }
-        if (field.size() < static_cast<size_t>(width)) {
-            std::u16string pad(static_cast<size_t>(width) - field.size(), u' ');
-            field = left ? field + pad : pad + field;
+        const size_t length = out.size() - field;
+        if (length < static_cast<size_t>(width)) {
+            const size_t pad = static_cast<size_t>(width) - length;
+            if (left) {
+                out.append(pad, u' ');
+            } else {
+                out.insert(field, pad, u' ');
+            }
         }
-        out += field;
     }
-    return out;
 }
 
 }  // namespace
@@ -266,6 +298,7 @@ UINT WINAPI GetACP() { return g_ansi; }
 UINT WINAPI GetOEMCP() { return g_oem; }
 
 int WINAPI lstrlenA(LPCSTR s) { return s ? static_cast<int>(std::strlen(s)) : 0; }
+int WINAPI lstrlenW(LPCWSTR s) { return s ? static_cast<int>(UnitsBefore(s, INT_MAX)) : 0; }
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int n, LPWSTR dst, int cap) {
     if (!src || cap < 0 || (!dst && cap != 0) || n == 0 || n < -1 ||
@@ -287,6 +320,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int n, LP
     bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(src);
     std::u16string out;
+    out.reserve(length);  // no page makes more units than bytes
     bool ok;
     if (cp == CP_UTF8) {
         ok = DecodeUtf8(bytes, length, strict, out);
@@ -332,7 +366,10 @@ int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b) {
 
 int WINAPI wvnsprintfW(LPWSTR buffer, int capacity, LPCWSTR format, va_list args) {
     if (!buffer || capacity <= 0 || !format) return -1;
-    std::u16string text = Format(format, args);
+    // Kept from call to call, so that formatting allocates nothing once the text has had room.
+    thread_local std::u16string text;
+    text.clear();
+    Format(format, args, text);
     if (text.size() >= static_cast<size_t>(capacity) - 1) {
         // Does not fit with room to spare: the first capacity - 1 units and a terminator.
         size_t keep = static_cast<size_t>(capacity) - 1;

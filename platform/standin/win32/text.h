@@ -28,6 +28,7 @@
 UINT WINAPI GetACP();
 UINT WINAPI GetOEMCP();
 int WINAPI lstrlenA(LPCSTR string);
+int WINAPI lstrlenW(LPCWSTR string);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteLength,
                                LPWSTR wide, int wideCapacity);
 // Compares for sorting, as the user locale would: letters case-insensitively first, then lower
