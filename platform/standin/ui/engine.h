@@ -15,12 +15,12 @@ enum class WindowKind { Owner, Sheet, Dialog, Control };
 enum class ControlType { Button, Edit, Static, ComboBox, Trackbar, Other };
 
 // A page of a running sheet: the sheet's own copy of the page description (what WM_INITDIALOG
-// points to, valid for the page's life), the template read when the sheet started, and the
+// points to, valid for the page's life), the template found when the sheet started, and the
 // page's dialog once its tab has been shown.
 struct SheetPage {
     HPROPSHEETPAGE handle = nullptr;
     std::unique_ptr<PROPSHEETPAGEA> copy;
-    DialogTemplate dialog;
+    std::shared_ptr<const DialogTemplate> dialog;
     std::u16string tabText;
     HWND window = nullptr;
 };

@@ -83,7 +83,7 @@ bool CreatePage(HWND sheet, int index) {
         return false;
     }
     // The page's handle is known before WM_INITDIALOG, as the sheet holds it from its creation.
-    HWND dialog = CreateDialogFromTemplate(page.dialog, sheet, d.pfnDlgProc, reinterpret_cast<LPARAM>(page.copy.get()));
+    HWND dialog = CreateDialogFromTemplate(*page.dialog, sheet, d.pfnDlgProc, reinterpret_cast<LPARAM>(page.copy.get()));
     if (!(s = StateOf(sheet))) return false;
     s->pages[static_cast<size_t>(index)].window = dialog;
     return dialog != nullptr;
@@ -258,7 +258,7 @@ INT_PTR WINAPI PropertySheetA(LPCPROPSHEETHEADERA header) {
         return -1;
     }
 
-    // Every page's template is read now: the sheet needs the tab texts before any page exists.
+    // Every page's template is found now: the sheet needs the tab texts before any page exists.
     auto state = std::make_unique<standin::ui::SheetState>();
     for (UINT i = 0; i < header->nPages; ++i) {
         standin::ui::PageHandle* record = FindPage(header->phpage[i]);
@@ -271,14 +271,14 @@ INT_PTR WINAPI PropertySheetA(LPCPROPSHEETHEADERA header) {
         page.copy = std::make_unique<PROPSHEETPAGEA>(record->description);
         const PROPSHEETPAGEA& d = *page.copy;
         if ((d.dwFlags & PSP_DLGINDIRECT) || !IS_INTRESOURCE(d.pszTemplate) ||
-            !standin::FindDialogTemplate(d.hInstance, LOWORD(d.pszTemplate), &page.dialog)) {
+            !(page.dialog = standin::SharedDialogTemplate(d.hInstance, LOWORD(d.pszTemplate)))) {
             DestroyGivenPages(header);
             return 0;  // a page whose template cannot be found: no sheet, as Windows answers it
         }
         if ((d.dwFlags & PSP_USETITLE) && d.pszTitle) {
             page.tabText = std::u16string(d.pszTitle, d.pszTitle + std::char_traits<char>::length(d.pszTitle));
         } else {
-            page.tabText = page.dialog.caption;
+            page.tabText = page.dialog->caption;
         }
         state->pages.push_back(std::move(page));
     }

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -140,6 +141,9 @@ bool ReadItem(Reader& r, bool extended, standin::DialogItemTemplate* item) {
 struct RegisteredResources {
     const unsigned char* bytes;
     size_t size;
+    // The dialogs looked up so far by id, null for an id the bytes have no dialog for. The bytes
+    // do not change under a registration, so each dialog is read once for it, not for every sheet.
+    std::map<WORD, std::shared_ptr<const standin::DialogTemplate>> dialogs;
 };
 
 // Never destroyed, so that a module's registration object may still unregister while the
@@ -171,7 +175,7 @@ void RegisterModuleResources(const void* addressInModule, const unsigned char* r
     if (!base || !res) return;
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    registry.modules[base] = RegisteredResources{res, size};
+    registry.modules[base] = RegisteredResources{res, size, {}};
 }
 
 void UnregisterModuleResources(const void* addressInModule) {
@@ -274,18 +278,34 @@ bool ParseDialogTemplate(const unsigned char* bytes, size_t size, DialogTemplate
     return true;
 }
 
-bool FindDialogTemplate(HINSTANCE module, WORD id, DialogTemplate* out) {
-    const unsigned char* res;
-    size_t resSize;
+std::shared_ptr<const DialogTemplate> SharedDialogTemplate(HINSTANCE module, WORD id) {
+    if (!module) return nullptr;
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    auto found = registry.modules.find(module);
+    if (found == registry.modules.end()) return nullptr;
+    RegisteredResources& resources = found->second;
+    auto known = resources.dialogs.find(id);
+    if (known != resources.dialogs.end()) return known->second;
+    std::shared_ptr<DialogTemplate> dialog = std::make_shared<DialogTemplate>();
     const unsigned char* data;
     size_t dataSize;
     WORD language;
-    if (!out || !ModuleResources(module, &res, &resSize) ||
-        !FindResourceData(res, resSize, kDialogResourceType, id, &data, &dataSize, &language) ||
-        !ParseDialogTemplate(data, dataSize, out)) {
-        return false;
+    if (FindResourceData(resources.bytes, resources.size, kDialogResourceType, id, &data, &dataSize, &language) &&
+        ParseDialogTemplate(data, dataSize, dialog.get())) {
+        dialog->language = language;
+    } else {
+        dialog.reset();
     }
-    out->language = language;
+    resources.dialogs.emplace(id, dialog);
+    return dialog;
+}
+
+bool FindDialogTemplate(HINSTANCE module, WORD id, DialogTemplate* out) {
+    if (!out) return false;
+    const std::shared_ptr<const DialogTemplate> dialog = SharedDialogTemplate(module, id);
+    if (!dialog) return false;
+    *out = *dialog;
     return true;
 }
 

@@ -7,6 +7,7 @@
 // dialogs from one description.
 #pragma once
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,11 @@ bool FindResourceData(const unsigned char* res, size_t size, WORD type, WORD id,
 // italic or charset (0) and no help ids (0). `out` is written only on success.
 bool ParseDialogTemplate(const unsigned char* bytes, size_t size, DialogTemplate* out);
 
-// The dialog with integer id `id` of the module, in any language. False when the module has none.
+// The dialog with integer id `id` of the module, in any language, read once for the module's
+// registration and shared by all that show it. Null when the module has none.
+std::shared_ptr<const DialogTemplate> SharedDialogTemplate(HINSTANCE module, WORD id);
+
+// A copy of the dialog SharedDialogTemplate gives. False when the module has none.
 bool FindDialogTemplate(HINSTANCE module, WORD id, DialogTemplate* out);
 
 }  // namespace standin
