@@ -10,12 +10,14 @@
 //
 // Everything runs on the caller's thread, as on the one user-interface thread of the editor.
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "../leaks.h"
+#include "../uncovered.h"
 #include "../utf8.h"
 #include "../win32/text.h"
 #include "engine.h"
@@ -29,6 +31,7 @@ namespace {
 // index and one comparison, not a search.
 struct WindowSlot {
     uintptr_t generation = 0;
+    HWND handle = nullptr;  // the handle of the window in the slot; null while the slot is empty
     std::unique_ptr<Window> window;
 };
 
@@ -37,7 +40,10 @@ constexpr uintptr_t kSlotBits = 16;  // far more windows at once than Windows le
 constexpr uintptr_t kSlotMask = (uintptr_t{1} << kSlotBits) - 1;
 
 struct EngineState {
-    std::vector<WindowSlot> slots;
+    // Never empty and a power of two long, so that the slot a handle names is found with a mask,
+    // without a comparison against the length.
+    std::vector<WindowSlot> slots = std::vector<WindowSlot>(64);
+    size_t used = 0;  // slots 0 to used-1 have held a window; the rest never have
     std::vector<uintptr_t> freeSlots;
     size_t live = 0;
     uint64_t created = 0;  // windows made so far, which orders them as their handles do not
@@ -50,7 +56,7 @@ EngineState& State() {
     return state;
 }
 
-bool SameClass(const std::u16string& a, const char* b) {
+STANDIN_UNCOVERED bool SameClass(const std::u16string& a, const char* b) {
     size_t n = std::char_traits<char>::length(b);
     if (a.size() != n) return false;
     for (size_t i = 0; i < n; ++i) {
@@ -72,19 +78,24 @@ ControlType TypeOfClass(const std::u16string& name) {
 }
 
 // Text handed over with the ANSI functions is in the ANSI code page, as Windows converts it.
+// No code page makes more UTF-16 units than bytes, so one conversion into that much room does.
 std::u16string FromAnsi(LPCSTR text) {
     if (!text) return std::u16string();
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    const size_t room = std::char_traits<char>::length(text) + 1;
+    if (room > static_cast<size_t>(INT_MAX)) return std::u16string();
+    std::u16string out(room, u'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, &out[0], static_cast<int>(room));
     if (n <= 0) return std::u16string();
-    std::u16string out(static_cast<size_t>(n), u'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &out[0], n);
     out.resize(static_cast<size_t>(n - 1));
     return out;
 }
 
 std::u16string FromParam(LPARAM text, bool wide) {
     if (!text) return std::u16string();
-    if (wide) return std::u16string(reinterpret_cast<const char16_t*>(text));
+    if (wide) {
+        const char16_t* units = reinterpret_cast<const char16_t*>(text);
+        return std::u16string(units, static_cast<size_t>(lstrlenW(units)));
+    }
     return FromAnsi(reinterpret_cast<LPCSTR>(text));
 }
 
@@ -293,25 +304,31 @@ LRESULT SendGeneric(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool 
     }
 }
 
+// The first of a dialog's controls with the id, or null. A search of the engine's own list, whose
+// compares tell the fuzzer nothing about its input; every message a page sends to a control by its
+// id goes through it.
+STANDIN_UNCOVERED HWND ChildWithId(const Window& dialog, int id) {
+    for (const ChildControl& child : dialog.children) {
+        if (child.id == id) return child.handle;
+    }
+    return nullptr;
+}
+
 uintptr_t HandleValue(uintptr_t slot, uintptr_t generation) {
     return kFirstHandle + 4 * (generation << kSlotBits | slot);
 }
 
-// The slot a handle names while its window is alive, or -1.
-uintptr_t SlotOf(HWND handle) {
-    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
-    if (value < kFirstHandle || (value - kFirstHandle) % 4 != 0) return ~uintptr_t{0};
-    const uintptr_t serial = (value - kFirstHandle) / 4, slot = serial & kSlotMask;
-    const EngineState& s = State();
-    if (slot >= s.slots.size() || s.slots[slot].generation != serial >> kSlotBits || !s.slots[slot].window) {
-        return ~uintptr_t{0};
-    }
-    return slot;
+// The slot a handle names. Any value names some slot; only the handle of the window living there
+// matches the slot's, which turns away a stale or made-up value. An empty slot has neither handle
+// nor window, so that a null handle finds no window there either.
+uintptr_t SlotNamedBy(HWND handle) {
+    return (reinterpret_cast<uintptr_t>(handle) - kFirstHandle) / 4 & (State().slots.size() - 1);
 }
 
 void EmptySlot(uintptr_t slot) {
     EngineState& s = State();
     s.slots[slot].window.reset();
+    s.slots[slot].handle = nullptr;
     ++s.slots[slot].generation;
     s.freeSlots.push_back(slot);
     --s.live;
@@ -363,9 +380,11 @@ struct UiProbe {
 
 }  // namespace
 
-Window* Find(HWND handle) {
-    const uintptr_t slot = SlotOf(handle);
-    return slot == ~uintptr_t{0} ? nullptr : State().slots[slot].window.get();
+// Every message and every dialog function starts here. Uninstrumented: a lookup in the engine's
+// own table tells the fuzzer nothing, and its callers branch on what it found.
+STANDIN_UNCOVERED Window* Find(HWND handle) {
+    const WindowSlot& slot = State().slots[SlotNamedBy(handle)];
+    return slot.handle == handle ? slot.window.get() : nullptr;
 }
 
 const std::u16string& ShownText(const Window& w) {
@@ -381,12 +400,12 @@ HWND NewWindow(WindowKind kind, HWND parent) {
         slot = s.freeSlots.back();
         s.freeSlots.pop_back();
     } else {
-        slot = s.slots.size();
+        slot = s.used++;
         if (slot > kSlotMask) {
             std::fprintf(stderr, "dialog stand-in: more than %zu windows at once\n", static_cast<size_t>(kSlotMask + 1));
             std::abort();
         }
-        s.slots.emplace_back();
+        if (slot == s.slots.size()) s.slots.resize(2 * s.slots.size());
     }
     auto w = std::make_unique<Window>();
     w->kind = kind;
@@ -395,6 +414,7 @@ HWND NewWindow(WindowKind kind, HWND parent) {
     w->handle = reinterpret_cast<HWND>(HandleValue(slot, s.slots[slot].generation));
     HWND handle = w->handle;
     s.slots[slot].window = std::move(w);
+    s.slots[slot].handle = handle;
     ++s.live;
     return handle;
 }
@@ -404,14 +424,18 @@ void Destroy(HWND handle) {
     if (!w) return;
     if (w->kind == WindowKind::Dialog) Send(handle, WM_DESTROY, 0, 0, false);
     if (!(w = Find(handle))) return;
-    std::vector<HWND> children = w->children;
-    for (HWND child : children) Destroy(child);
+    // The controls go with the dialog: taken off its list at once, not one by one as each goes.
+    const std::vector<ChildControl> children = std::move(w->children);
+    w->children.clear();
+    for (const ChildControl& child : children) Destroy(child.handle);
     if (State().focus == handle) State().focus = nullptr;
     if (Window* parent = Find(w->parent)) {
         auto& siblings = parent->children;
-        siblings.erase(std::remove(siblings.begin(), siblings.end(), handle), siblings.end());
+        siblings.erase(std::remove_if(siblings.begin(), siblings.end(),
+                                      [handle](const ChildControl& c) { return c.handle == handle; }),
+                       siblings.end());
     }
-    if (const uintptr_t slot = SlotOf(handle); slot != ~uintptr_t{0}) EmptySlot(slot);
+    if (Find(handle)) EmptySlot(SlotNamedBy(handle));
 }
 
 HWND CreateDialogFromTemplate(const DialogTemplate& dialog, HWND parent, DLGPROC proc, LPARAM initParam) {
@@ -437,7 +461,7 @@ HWND CreateDialogFromTemplate(const DialogTemplate& dialog, HWND parent, DLGPROC
         control->enabled = !(item.style & WS_DISABLED);
         control->x = item.x, control->y = item.y, control->cx = item.cx, control->cy = item.cy;
         if (control->type != ControlType::ComboBox) control->text = item.text;
-        Find(handle)->children.push_back(c);
+        Find(handle)->children.push_back(ChildControl{c, control->id});
         if (!firstTabStop && (item.style & WS_TABSTOP) && control->enabled) firstTabStop = c;
     }
     LRESULT focusDefault = Send(handle, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop), initParam, false);
@@ -519,9 +543,7 @@ HWND WINAPI GetDlgItem(HWND dialog, int id) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
     }
-    for (HWND child : w->children) {
-        if (Find(child)->id == id) return child;
-    }
+    if (HWND child = standin::ui::ChildWithId(*w, id)) return child;
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return nullptr;
 }

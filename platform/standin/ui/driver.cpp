@@ -56,8 +56,11 @@ std::u16string WindowText(HWND window) {
 }
 
 std::vector<HWND> DialogControls(HWND dialog) {
-    Window* w = Find(dialog);
-    return w ? w->children : std::vector<HWND>();
+    std::vector<HWND> controls;
+    if (Window* w = Find(dialog)) {
+        for (const ui::ChildControl& child : w->children) controls.push_back(child.handle);
+    }
+    return controls;
 }
 
 ControlState ReadControl(HWND control) {

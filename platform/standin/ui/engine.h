@@ -34,6 +34,13 @@ struct SheetState {
     INT_PTR result = 0;
 };
 
+// A dialog's control as the dialog lists it. A control keeps its id for its life, so the list
+// answers GetDlgItem without reaching each control's own record.
+struct ChildControl {
+    HWND handle;
+    int id;
+};
+
 // One window. Handles are never reused, so a handle kept past DestroyWindow is recognised as
 // stale instead of reaching another window.
 struct Window {
@@ -60,7 +67,7 @@ struct Window {
     // dialogs
     DLGPROC proc = nullptr;
     LONG_PTR dialogLongs[3] = {0, 0, 0};  // DWL_MSGRESULT, DWL_DLGPROC, DWL_USER
-    std::vector<HWND> children;           // in template order
+    std::vector<ChildControl> children;   // in template order
     HWND sheet = nullptr;                 // the sheet a page belongs to
 
     std::unique_ptr<SheetState> sheetState;  // sheets
