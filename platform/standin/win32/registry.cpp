@@ -79,9 +79,13 @@ struct Handle {
 };
 
 std::mutex g_mutex;
-// The open handles, few at a time: a list that keeps its room, so that opening a key costs no
-// allocation beyond its path. Ids are never given out twice, so a closed handle stays refused.
+// The open handles, few at a time, then the entries closed ones left, which keep their paths'
+// room: opening a key takes one of those, so that it costs no allocation, and the resolved path
+// is built in a string kept for its room as well. Ids are never given out twice, so a closed
+// handle stays refused.
 std::vector<Handle> g_handles;
+size_t g_openHandles = 0;  // g_handles[0, g_openHandles) are open
+std::string g_resolvedPath;
 uintptr_t g_nextHandle = 0x1000;
 std::vector<std::string> g_denied;
 void (*g_beforeRename)() = nullptr;
@@ -208,14 +212,14 @@ bool CreateKeyPath(Store& store, const std::string& path) {
     return created;
 }
 
-Value* FindValue(Key& key, const std::string& name) {
+Value* FindValue(Key& key, std::string_view name) {
     for (Value& v : key.values) {
         if (EqualNoCase(v.name, name)) return &v;
     }
     return nullptr;
 }
 
-const Value* FindValue(const Key& key, const std::string& name) { return FindValue(const_cast<Key&>(key), name); }
+const Value* FindValue(const Key& key, std::string_view name) { return FindValue(const_cast<Key&>(key), name); }
 
 // ---- The text form --------------------------------------------------------------------------
 
@@ -688,7 +692,8 @@ bool SyncDirectory(const std::string& dir) {
 }
 
 // The change is made in place; only a store that could not be read is replaced by a new one.
-LONG ChangeMemoryStore(const std::function<LONG(Store&, bool& dirty)>& change) {
+template <typename Change>
+LONG ChangeMemoryStore(const Change& change) {
     MemoryStore& m = g_memory;
     const bool setAside = !m.store.parsed;
     Store fresh;
@@ -738,8 +743,10 @@ LONG ReplaceStoreFile(const std::string& dir, const std::string& path, const std
 
 // Applies `change` to the current content of the store and writes the result back atomically: in
 // the file, under the lock, through a temporary file renamed into place. `change` returns an error
-// code and sets `dirty` when the store must be written.
-LONG MutateStore(const std::function<LONG(Store&, bool& dirty)>& change) {
+// code and sets `dirty` when the store must be written. A template, so that a change costs no
+// allocation of its own.
+template <typename Change>
+LONG MutateStore(const Change& change) {
     if (g_inMemory) return ChangeMemoryStore(change);
     std::string dir = ConfigDirectory();
     std::string path = dir + "/" + kFileName;
@@ -779,16 +786,20 @@ const Handle* FindHandle(HKEY key) {
     static const Handle root{0, "", KEY_ALL_ACCESS};
     if (key == HKEY_CURRENT_USER) return &root;
     const uintptr_t id = reinterpret_cast<uintptr_t>(key);
-    for (const Handle& h : g_handles) {
-        if (h.id == id) return &h;
+    for (size_t i = 0; i < g_openHandles; ++i) {
+        if (g_handles[i].id == id) return &g_handles[i];
     }
     return nullptr;
 }
 
-HKEY NewHandle(std::string path, REGSAM access) {
+HKEY NewHandle(const std::string& path, REGSAM access) {
     const uintptr_t id = g_nextHandle;
     g_nextHandle += 4;
-    g_handles.push_back(Handle{id, std::move(path), access});
+    if (g_openHandles == g_handles.size()) g_handles.emplace_back();
+    Handle& h = g_handles[g_openHandles++];
+    h.id = id;
+    h.path = path;
+    h.access = access;
     return reinterpret_cast<HKEY>(id);
 }
 
@@ -817,12 +828,12 @@ struct RegistryProbe {
     RegistryProbe() {
         standin::RegisterLeakProbe("registry", [] {
             std::lock_guard<std::mutex> lock(g_mutex);
-            size_t n = g_handles.size();
+            size_t n = g_openHandles;
             return n ? std::to_string(n) + " registry key(s) not closed" : std::string();
         });
         standin::RegisterReset("registry", [] {
             std::lock_guard<std::mutex> lock(g_mutex);
-            g_handles.clear();
+            g_openHandles = 0;
             g_denied.clear();
             g_beforeRename = nullptr;
             g_memory = MemoryStore{};
@@ -852,7 +863,7 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY r
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     std::lock_guard<std::mutex> lock(g_mutex);
-    std::string path;
+    std::string& path = g_resolvedPath;
     LONG rc = ResolveSubKey(key, subKey, path);
     if (rc != ERROR_SUCCESS) return rc;
     Store scratch;
@@ -860,7 +871,7 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY r
     if (!store.parsed) return ERROR_BADDB;
     if (!KeyExists(store, path)) return ERROR_FILE_NOT_FOUND;
     if ((access & kWriteAccess) && WritesDenied(path)) return ERROR_ACCESS_DENIED;
-    *result = NewHandle(std::move(path), access);
+    *result = NewHandle(path, access);
     return ERROR_SUCCESS;
 }
 
@@ -869,7 +880,7 @@ LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM
     if (!result || !subKey) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     std::lock_guard<std::mutex> lock(g_mutex);
-    std::string path;
+    std::string& path = g_resolvedPath;
     LONG rc = ResolveSubKey(key, subKey, path);
     if (rc != ERROR_SUCCESS) return rc;
 
@@ -887,7 +898,7 @@ LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM
         });
         if (rc != ERROR_SUCCESS) return rc;
     }
-    *result = NewHandle(std::move(path), access);
+    *result = NewHandle(path, access);
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
 }
@@ -926,22 +937,21 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWO
 LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                            DWORD dataSize) {
     if (reserved || (!data && dataSize)) return ERROR_INVALID_PARAMETER;
-    std::string name = valueName ? valueName : "";
+    const std::string_view name = valueName ? valueName : "";
     if (HasControlCharacter(name)) return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(g_mutex);
     const Handle* handle = FindHandle(key);
     if (!handle) return ERROR_INVALID_HANDLE;
     if (!(handle->access & KEY_SET_VALUE) || WritesDenied(handle->path)) return ERROR_ACCESS_DENIED;
     const std::string& path = handle->path;
-    Value v{name, type, std::vector<BYTE>(data, data + dataSize)};
     return MutateStore([&](Store& store, bool& dirty) {
         CreateKeyPath(store, path);
         Key* k = FindKey(store, path);
         if (Value* old = FindValue(*k, name)) {
-            old->type = v.type;
-            old->data = v.data;
+            old->type = type;
+            old->data.assign(data, data + dataSize);
         } else {
-            k->values.push_back(v);
+            k->values.push_back(Value{std::string(name), type, std::vector<BYTE>(data, data + dataSize)});
         }
         dirty = true;
         return ERROR_SUCCESS;
@@ -952,9 +962,9 @@ LONG WINAPI RegCloseKey(HKEY key) {
     if (key == HKEY_CURRENT_USER) return ERROR_SUCCESS;
     std::lock_guard<std::mutex> lock(g_mutex);
     const uintptr_t id = reinterpret_cast<uintptr_t>(key);
-    for (size_t i = 0; i < g_handles.size(); ++i) {
+    for (size_t i = 0; i < g_openHandles; ++i) {
         if (g_handles[i].id != id) continue;
-        g_handles.erase(g_handles.begin() + static_cast<long>(i));
+        std::swap(g_handles[i], g_handles[--g_openHandles]);
         return ERROR_SUCCESS;
     }
     return ERROR_INVALID_HANDLE;
@@ -1012,7 +1022,7 @@ void DenyRegistryWrites(const char* keyPath) {
 
 long RegistryOpenKeys() {
     std::lock_guard<std::mutex> lock(g_mutex);
-    return static_cast<long>(g_handles.size());
+    return static_cast<long>(g_openHandles);
 }
 
 void KeepRegistryInMemory(bool inMemory) {
