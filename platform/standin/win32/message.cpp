@@ -38,11 +38,11 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 }
 
 void WINAPI OutputDebugStringW(LPCWSTR text) {
-    std::u16string s = text ? text : u"";
+    std::u16string s(text ? text : u"", static_cast<size_t>(lstrlenW(text)));
     const char* show = std::getenv("BREVLO_DEBUG_OUTPUT");
     if (show && *show) std::fprintf(stderr, "debug: %s\n", standin::Utf8FromUtf16(s).c_str());
     std::lock_guard<std::mutex> g(g_mutex);
-    g_debug.push_back(s);
+    g_debug.push_back(std::move(s));
 }
 
 namespace standin {

@@ -61,7 +61,6 @@ struct Registration {
 
 WString ToWString(const WCHAR* s) { return s ? WString(s) : WString(); }
 std::u16string ToU16(const WString& s) { return std::u16string(s.begin(), s.end()); }
-WString FromU16(const std::u16string& s) { return WString(s.begin(), s.end()); }
 
 CountedObject::CountedObject(const char* kind) : kind_(kind) {
     State& s = TheState();

@@ -2,6 +2,7 @@
 // objects, failure injection points, and the runtime's string and media-type conventions.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -20,7 +21,6 @@ using Guard = SpinGuard;
 
 WString ToWString(const WCHAR* s);
 std::u16string ToU16(const WString& s);
-WString FromU16(const std::u16string& s);
 
 // Counts itself among the live objects and holds the reference count. COM classes derive from it
 // and from their interfaces, and route AddRef/Release here.
@@ -54,10 +54,11 @@ bool InjectedFailure(const char* method, HRESULT* code);
     ULONG STDMETHODCALLTYPE AddRef() override { return AddRefCounted(); }                \
     ULONG STDMETHODCALLTYPE Release() override { return ReleaseCounted(); }
 
-// Copies `s` with its terminator into `buf`. NULL buffer: *pcch = length + 1. A buffer shorter
-// than that: ASF_E_BUFFERTOOSMALL with *pcch set to what is needed.
-template <typename Count>
-HRESULT CopyOutString(const WString& s, WCHAR* buf, Count* pcch) {
+// Copies `s` (a WString, or the catalogue's UTF-16 text unit by unit) with its terminator into
+// `buf`. NULL buffer: *pcch = length + 1. A buffer shorter than that: ASF_E_BUFFERTOOSMALL with
+// *pcch set to what is needed.
+template <typename Text, typename Count>
+HRESULT CopyOutString(const Text& s, WCHAR* buf, Count* pcch) {
     if (!pcch) return E_INVALIDARG;
     size_t need = s.size() + 1;
     if (need > static_cast<size_t>(static_cast<Count>(~Count(0)))) return E_INVALIDARG;
@@ -69,7 +70,8 @@ HRESULT CopyOutString(const WString& s, WCHAR* buf, Count* pcch) {
         *pcch = static_cast<Count>(need);
         return ASF_E_BUFFERTOOSMALL;
     }
-    std::memcpy(buf, s.c_str(), need * sizeof(WCHAR));
+    std::copy(s.begin(), s.end(), buf);
+    buf[s.size()] = 0;
     *pcch = static_cast<Count>(need);
     return S_OK;
 }

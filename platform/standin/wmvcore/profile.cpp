@@ -271,7 +271,7 @@ public:
         STANDIN_FAIL_POINT("IWMCodecInfo2::GetCodecName");
         const CatalogueCodec* c = Codec(type, codec);
         if (!c || !pcch) return E_INVALIDARG;
-        return CopyOutString(FromU16(c->name), name, pcch);
+        return CopyOutString(c->name, name, pcch);
     }
     HRESULT STDMETHODCALLTYPE GetCodecFormatDesc(REFGUID type, DWORD codec, DWORD format, IWMStreamConfig** pp,
                                                  WCHAR* desc, DWORD* pcch) override {
@@ -279,7 +279,7 @@ public:
         if (pp) *pp = nullptr;
         const std::vector<CatalogueFormat>* list = List(type, codec);
         if (!list || format >= list->size() || !pcch) return E_INVALIDARG;
-        HRESULT hr = CopyOutString(FromU16((*list)[format].description), desc, pcch);
+        HRESULT hr = CopyOutString((*list)[format].description, desc, pcch);
         if (FAILED(hr) || !pp) return hr;
         return MakeFormat(type, codec, format, pp);
     }
