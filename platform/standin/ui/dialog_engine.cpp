@@ -90,13 +90,22 @@ std::u16string FromAnsi(LPCSTR text) {
     return out;
 }
 
-std::u16string FromParam(LPARAM text, bool wide) {
-    if (!text) return std::u16string();
-    if (wide) {
-        const char16_t* units = reinterpret_cast<const char16_t*>(text);
-        return std::u16string(units, static_cast<size_t>(lstrlenW(units)));
+// Sets `text` to a message's text parameter in place, so that a wide text reuses the room.
+void AssignParam(std::u16string& text, LPARAM param, bool wide) {
+    if (!param) {
+        text.clear();
+    } else if (wide) {
+        const char16_t* units = reinterpret_cast<const char16_t*>(param);
+        text.assign(units, static_cast<size_t>(lstrlenW(units)));
+    } else {
+        text = FromAnsi(reinterpret_cast<LPCSTR>(param));
     }
-    return FromAnsi(reinterpret_cast<LPCSTR>(text));
+}
+
+std::u16string FromParam(LPARAM param, bool wide) {
+    std::u16string text;
+    AssignParam(text, param, wide);
+    return text;
 }
 
 // Copies a text into a caller's buffer of `capacity` units (wide) or bytes (ANSI, as UTF-8,
@@ -138,7 +147,7 @@ void NotifyEditChanged(HWND edit) {
 LRESULT SendToEdit(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool wide) {
     switch (message) {
         case WM_SETTEXT:
-            w->text = FromParam(lParam, wide);
+            AssignParam(w->text, lParam, wide);
             w->caret = w->selectionStart = w->selectionEnd = 0;
             NotifyEditChanged(w->handle);
             return TRUE;
@@ -201,6 +210,7 @@ LRESULT SendToCombo(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool 
     int index = LowInt(wParam);
     switch (message) {
         case CB_ADDSTRING:
+            if (w->entries.capacity() == 0) w->entries.reserve(16);  // a short list at once
             w->entries.push_back(ComboEntry{FromParam(lParam, wide), 0});
             return count;
         case CB_GETCOUNT:
@@ -293,7 +303,7 @@ LRESULT SendToDialog(Window* w, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT SendGeneric(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool wide) {
     switch (message) {
         case WM_SETTEXT:
-            w->text = FromParam(lParam, wide);
+            AssignParam(w->text, lParam, wide);
             return TRUE;
         case WM_GETTEXT:
             return CopyOut(w->text, wParam, lParam, wide);
@@ -321,7 +331,7 @@ uintptr_t HandleValue(uintptr_t slot, uintptr_t generation) {
 // The slot a handle names. Any value names some slot; only the handle of the window living there
 // matches the slot's, which turns away a stale or made-up value. An empty slot has neither handle
 // nor window, so that a null handle finds no window there either.
-uintptr_t SlotNamedBy(HWND handle) {
+STANDIN_UNCOVERED uintptr_t SlotNamedBy(HWND handle) {
     return (reinterpret_cast<uintptr_t>(handle) - kFirstHandle) / 4 & (State().slots.size() - 1);
 }
 
@@ -450,6 +460,7 @@ HWND CreateDialogFromTemplate(const DialogTemplate& dialog, HWND parent, DLGPROC
     w->dialogLongs[1] = reinterpret_cast<LONG_PTR>(proc);
     if (Window* p = Find(parent)) w->sheet = p->kind == WindowKind::Sheet ? parent : p->sheet;
     HWND firstTabStop = nullptr;
+    w->children.reserve(dialog.items.size());
     for (const DialogItemTemplate& item : dialog.items) {
         HWND c = NewWindow(WindowKind::Control, handle);
         Window* control = Find(c);
@@ -572,8 +583,11 @@ BOOL WINAPI SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned) {
     } else {
         std::snprintf(digits, sizeof digits, "%u", value);
     }
-    std::u16string text(digits, digits + std::char_traits<char>::length(digits));
-    SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    char16_t text[sizeof digits];
+    size_t n = 0;
+    for (; digits[n]; ++n) text[n] = static_cast<char16_t>(digits[n]);
+    text[n] = u'\0';
+    SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
     return TRUE;
 }
 
