@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <unordered_map>
 
 #include "spin_lock.h"
 
@@ -13,14 +14,20 @@ namespace standin {
 class FailPoints {
 public:
     // True (and *code set) when this call of `method` was armed to fail. HRESULT is long on
-    // Windows and a 32-bit int in the stand-ins' own declarations.
+    // Windows and a 32-bit int in the stand-ins' own declarations. `method` is a string literal,
+    // as the failure-point macros pass it: a method counted before is found by the address of its
+    // name, without comparing any text.
     template <typename Code>
     bool Hit(const char* method, Code* code) {
         SpinGuard g(lock_);
-        // Found by the text itself: a call of a method counted before costs no allocation.
-        auto counted = calls_.find(method);
-        if (counted == calls_.end()) counted = calls_.emplace(method, 0).first;
-        ++counted->second;
+        long*& count = byAddress_[method];
+        if (!count) {
+            // Found by the text itself: a call of a method counted before costs no allocation.
+            auto counted = calls_.find(method);
+            if (counted == calls_.end()) counted = calls_.emplace(method, 0).first;
+            count = &counted->second;
+        }
+        ++*count;
         if (armed_.empty()) return false;
         auto it = armed_.find(method);
         if (it == armed_.end() || --it->second.countdown > 0) return false;
@@ -65,7 +72,8 @@ private:
     };
     SpinLock lock_;
     std::map<std::string, Armed, std::less<>> armed_;
-    std::map<std::string, long, std::less<>> calls_;
+    std::map<std::string, long, std::less<>> calls_;  // never loses an entry, so pointers to counts stay
+    std::unordered_map<const char*, long*> byAddress_;
 };
 
 }  // namespace standin
