@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "../leaks.h"
@@ -90,22 +91,26 @@ std::u16string FromAnsi(LPCSTR text) {
     return out;
 }
 
+std::u16string_view WideParam(LPARAM param) {
+    const char16_t* units = reinterpret_cast<const char16_t*>(param);
+    return std::u16string_view(units, static_cast<size_t>(lstrlenW(units)));
+}
+
 // Sets `text` to a message's text parameter in place, so that a wide text reuses the room.
 void AssignParam(std::u16string& text, LPARAM param, bool wide) {
     if (!param) {
         text.clear();
     } else if (wide) {
-        const char16_t* units = reinterpret_cast<const char16_t*>(param);
-        text.assign(units, static_cast<size_t>(lstrlenW(units)));
+        text.assign(WideParam(param));
     } else {
         text = FromAnsi(reinterpret_cast<LPCSTR>(param));
     }
 }
 
 std::u16string FromParam(LPARAM param, bool wide) {
-    std::u16string text;
-    AssignParam(text, param, wide);
-    return text;
+    if (!param) return std::u16string();
+    if (wide) return std::u16string(WideParam(param));
+    return FromAnsi(reinterpret_cast<LPCSTR>(param));
 }
 
 // Copies a text into a caller's buffer of `capacity` units (wide) or bytes (ANSI, as UTF-8,

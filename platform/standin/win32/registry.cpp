@@ -217,7 +217,7 @@ bool CreateKeyPath(Store& store, const std::string& path) {
 
 STANDIN_UNCOVERED Value* FindValue(Key& key, std::string_view name) {
     for (Value& v : key.values) {
-        if (EqualNoCase(v.name, name)) return &v;
+        if (v.name.size() == name.size() && EqualNoCase(v.name, name)) return &v;
     }
     return nullptr;
 }

@@ -207,6 +207,7 @@ STANDIN_UNCOVERED void PutRepeated(FormatOutput& out, char16_t unit, size_t n) {
 // Each run of the format and each field goes out in one piece. Uninstrumented: the format is the
 // caller's constant, and a compare per character of it taught the fuzzer nothing.
 STANDIN_UNCOVERED void Format(LPCWSTR format, va_list args, FormatOutput& out) {
+    std::u16string narrow;  // a narrow argument, converted
     for (const char16_t* p = format; *p;) {
         if (*p != u'%') {
             const size_t literal = LiteralLength(p);
@@ -242,7 +243,6 @@ STANDIN_UNCOVERED void Format(LPCWSTR format, va_list args, FormatOutput& out) {
         size_t textLength = 0;
         char16_t unit;
         char16_t digits[32];
-        std::u16string narrow;
         switch (type) {
             case u'c':
             case u'C': {

@@ -1,5 +1,6 @@
 // Profile manager with its codec catalogue, and profiles.
 #include <map>
+#include <string_view>
 
 #include "../leaks.h"
 #include "../utf8.h"
@@ -298,7 +299,7 @@ public:
         const CatalogueCodec* c = MajorType(type, &video) ? Codec(type, codec) : nullptr;
         if (!c || !name || !pType || !pdwSize) return E_INVALIDARG;
         TypedValue v;
-        WString n(name);
+        const std::basic_string_view<WCHAR> n(name);
         uint32_t dw = 0;
         if (n == g_wszIsVBRSupported) {
             v.type = WMT_TYPE_BOOL;
@@ -321,7 +322,7 @@ public:
         STANDIN_FAIL_POINT("IWMCodecInfo3::SetCodecEnumerationSetting");
         const CatalogueCodec* c = Codec(type, codec);
         if (!c || !name || !value) return E_INVALIDARG;
-        WString n(name);
+        const std::basic_string_view<WCHAR> n(name);
         Setting& s = settings_[Key(type, codec)];
         DWORD dw = 0;
         if (size == 4) std::memcpy(&dw, value, 4);
@@ -346,7 +347,7 @@ public:
         if (!c || !name || !pType || !pdwSize) return E_INVALIDARG;
         Setting s = CurrentSetting(type, codec);
         TypedValue v;
-        WString n(name);
+        const std::basic_string_view<WCHAR> n(name);
         uint32_t dw;
         if (n == g_wszVBREnabled) {
             v.type = WMT_TYPE_BOOL;
