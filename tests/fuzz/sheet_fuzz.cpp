@@ -66,41 +66,67 @@ std::u16string TypedText(FuzzInput& in) {
 
 enum ControlKind { kCombo, kEdit, kButton, kTrackbar, kKinds };
 
-// A page's controls by kind. A page keeps its controls for its life and a handle is never given
-// out again, so the lists are read once per page.
+// A shown page's controls in template order. A page keeps its controls for its life and a handle
+// is never given out again, so they are read once per page.
 struct PageControls {
     HWND page;
-    std::vector<HWND> ofKind[kKinds];
+    std::vector<HWND> controls;
 };
 
-const std::vector<HWND>& ControlsOfKind(std::vector<PageControls>& known, HWND page, ControlKind kind) {
+// Where a tab's controls of each kind stand among its page's controls. Every input builds its
+// pages from the same templates, so the classes are read once per tab, from the first page shown
+// there.
+struct TabKinds {
+    size_t controls = 0;
+    std::vector<size_t> ofKind[kKinds];
+};
+
+const TabKinds& KindsOfTab(int tab, const std::vector<HWND>& controls) {
     static const char* const kNames[kKinds] = {"combo", "edit", "button", "trackbar"};
-    static const std::vector<HWND> kNone;
-    if (!page) return kNone;
-    for (const PageControls& p : known) {
-        if (p.page == page) return p.ofKind[kind];
-    }
-    PageControls added{page, {}};
-    for (HWND control : standin::DialogControls(page)) {
-        std::string name = Utf8(standin::ReadControl(control).className);
+    static std::vector<TabKinds> known;
+    if (tab >= static_cast<int>(known.size())) known.resize(static_cast<size_t>(tab) + 1);
+    TabKinds& kinds = known[static_cast<size_t>(tab)];
+    if (kinds.controls == controls.size()) return kinds;
+    kinds = TabKinds{controls.size(), {}};
+    for (size_t i = 0; i < controls.size(); ++i) {
+        std::string name = Utf8(standin::ReadControl(controls[i]).className);
         for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         for (int k = 0; k < kKinds; ++k) {
-            if (name.find(kNames[k]) != std::string::npos) added.ofKind[k].push_back(control);
+            if (name.find(kNames[k]) != std::string::npos) kinds.ofKind[k].push_back(i);
         }
     }
-    known.push_back(std::move(added));
-    return known.back().ofKind[kind];
+    return kinds;
 }
 
-HWND Pick(const std::vector<HWND>& controls, uint8_t b) { return controls.empty() ? nullptr : controls[b % controls.size()]; }
+// One of the shown page's controls of a kind, chosen by `b`; null when it has none.
+HWND Pick(std::vector<PageControls>& known, HWND page, int tab, ControlKind kind, uint8_t b) {
+    if (!page) return nullptr;
+    const PageControls* shown = nullptr;
+    for (const PageControls& p : known) {
+        if (p.page == page) shown = &p;
+    }
+    if (!shown) {
+        known.push_back(PageControls{page, standin::DialogControls(page)});
+        shown = &known.back();
+    }
+    const std::vector<size_t>& places = KindsOfTab(tab, shown->controls).ofKind[kind];
+    return places.empty() ? nullptr : shown->controls[places[b % places.size()]];
+}
 
 // The invariant of the edits: each shows, as a number, what its field holds.
 // `action` is the action's number, -1 for the sheet as it came up; `op` what it did.
+// Reading an edit sends no message, so a tab's page and record are looked up once for its edits.
 void RequireEditsShowTheirFields(HWND sheet, int action, int op) {
+    int tab = -1;
+    HWND page = nullptr;
+    const EncoderSettings* working = nullptr;
     for (const EditField& e : kEditFields) {
-        HWND page = standin::SheetPage(sheet, e.tab);
+        if (e.tab != tab) {
+            tab = e.tab;
+            page = standin::SheetPage(sheet, tab);
+            working = page ? PageSettings(page) : nullptr;
+        }
         if (!page) continue;
-        const EncoderSettings* working = PageSettings(page);
         FUZZ_REQUIRE(working != nullptr, "a page without its record");
         BOOL read = FALSE;
         const UINT shown = GetDlgItemInt(page, e.id, &read, FALSE);
@@ -144,40 +170,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<PageControls> known;
         const size_t actions = in.Byte() % 48;
         for (size_t a = 0; a < actions && !in.Empty(); ++a) {
-            HWND page = standin::SheetPage(sheet, standin::SheetActiveTab(sheet));
+            const int tab = standin::SheetActiveTab(sheet);
+            HWND page = standin::SheetPage(sheet, tab);
             const uint8_t op = in.Byte() % 9;
             const uint8_t which = in.Byte();
             switch (op) {
             case 0: standin::SelectSheetTab(sheet, which % 3); break;
             case 1: {
-                HWND combo = Pick(ControlsOfKind(known, page, kCombo), which);
+                HWND combo = Pick(known, page, tab, kCombo, which);
                 const int count = combo ? static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0)) : 0;
                 const int entry = static_cast<int>(in.Byte()) - 2;
                 if (combo) standin::PickComboEntry(combo, count ? entry % (count + 2) : entry);
                 break;
             }
             case 2:
-                if (HWND edit = Pick(ControlsOfKind(known, page, kEdit), which)) standin::TypeText(edit, TypedText(in));
+                if (HWND edit = Pick(known, page, tab, kEdit, which)) standin::TypeText(edit, TypedText(in));
                 break;
             case 3:
-                if (HWND edit = Pick(ControlsOfKind(known, page, kEdit), which)) standin::SelectAllText(edit);
+                if (HWND edit = Pick(known, page, tab, kEdit, which)) standin::SelectAllText(edit);
                 break;
             case 4:
-                if (HWND edit = Pick(ControlsOfKind(known, page, kEdit), which)) standin::PressBackspace(edit);
+                if (HWND edit = Pick(known, page, tab, kEdit, which)) standin::PressBackspace(edit);
                 break;
             case 5:
-                if (HWND edit = Pick(ControlsOfKind(known, page, kEdit), which)) standin::MoveCaretToEnd(edit);
+                if (HWND edit = Pick(known, page, tab, kEdit, which)) standin::MoveCaretToEnd(edit);
                 break;
             case 6:
-                if (HWND button = Pick(ControlsOfKind(known, page, kButton), which)) standin::ClickButton(button);
+                if (HWND button = Pick(known, page, tab, kButton, which)) standin::ClickButton(button);
                 break;
             case 7:
-                if (HWND slider = Pick(ControlsOfKind(known, page, kTrackbar), which)) {
+                if (HWND slider = Pick(known, page, tab, kTrackbar, which)) {
                     standin::DragSlider(slider, static_cast<int8_t>(in.Byte()));
                 }
                 break;
             case 8:
-                if (HWND slider = Pick(ControlsOfKind(known, page, kTrackbar), which)) {
+                if (HWND slider = Pick(known, page, tab, kTrackbar, which)) {
                     standin::KeySlider(slider, static_cast<int8_t>(in.Byte()));
                 }
                 break;
@@ -195,8 +222,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             standin::PressSheetCloseBox(sheet);
         }
     });
-    FUZZ_REQUIRE(Config(owner, standin::ModuleInstanceOf(reinterpret_cast<const void*>(&ConfigureSettings))) == 1,
-                 "Config answers 1");
+    static const HINSTANCE module = standin::ModuleInstanceOf(reinterpret_cast<const void*>(&ConfigureSettings));
+    FUZZ_REQUIRE(Config(owner, module) == 1, "Config answers 1");
     standin::SetSheetDriver(nullptr);
     DestroyWindow(owner);
     FUZZ_REQUIRE(shown, "the sheet came up");
