@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "../fail_points.h"
 #include "../leaks.h"
@@ -33,8 +34,8 @@ long g_badFrees = 0;
 
 struct LocaleRow {
     LCID lcid;
-    const char16_t* tag;
-    const char16_t* name;
+    std::u16string_view tag;   // of literals, so that data() ends with a terminator
+    std::u16string_view name;
     const char* posix;  // the environment's spelling of the locale, "" when it has none
 };
 
@@ -134,9 +135,9 @@ const LocaleRow* FindLocale(LCID lcid) {
 }
 
 // The table's texts all end well within the room; a longer one would be cut.
-void CopyWide(WCHAR* dst, size_t room, const char16_t* src) {
-    const size_t n = std::min(static_cast<size_t>(lstrlenW(src)), room - 1);
-    std::memcpy(dst, src, n * sizeof(WCHAR));
+void CopyWide(WCHAR* dst, size_t room, std::u16string_view src) {
+    const size_t n = std::min(src.size(), room - 1);
+    std::memcpy(dst, src.data(), n * sizeof(WCHAR));
     dst[n] = 0;
 }
 
@@ -245,7 +246,7 @@ public:
         if (!tag) return E_INVALIDARG;
         const LocaleRow* row = FindLocale(locale);
         if (!row) return E_FAIL;  // *tag stays as the caller left it
-        BSTR s = SysAllocString(row->tag);
+        BSTR s = SysAllocString(row->tag.data());
         if (!s) return E_OUTOFMEMORY;
         *tag = s;
         return S_OK;
@@ -253,10 +254,11 @@ public:
     HRESULT STDMETHODCALLTYPE GetLcidFromRfc1766(LCID* locale, BSTR tag) override {
         if (!locale || !tag) return E_INVALIDARG;
         for (const LocaleRow& row : kLocales) {
+            const char16_t* rowTag = row.tag.data();
             size_t i = 0;
             auto lower = [](char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c - u'A' + u'a') : c; };
-            while (row.tag[i] && lower(tag[i]) == row.tag[i]) ++i;
-            if (!row.tag[i] && !tag[i]) {
+            while (rowTag[i] && lower(tag[i]) == rowTag[i]) ++i;
+            if (!rowTag[i] && !tag[i]) {
                 *locale = row.lcid;
                 return S_OK;
             }
