@@ -22,7 +22,7 @@ void AppendUtf8(std::string& out, uint32_t c) {
     }
 }
 
-std::string Utf8FromUtf16(const std::u16string& text) {
+std::string Utf8FromUtf16(std::u16string_view text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         uint32_t c = text[i];

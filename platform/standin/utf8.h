@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace standin {
 
@@ -10,7 +11,7 @@ namespace standin {
 void AppendUtf8(std::string& out, uint32_t codePoint);
 
 // Surrogate pairs are joined; a lone surrogate becomes U+FFFD.
-std::string Utf8FromUtf16(const std::u16string& text);
+std::string Utf8FromUtf16(std::u16string_view text);
 
 // Appends `text` as a quoted JSON string (UTF-8; quotes, backslashes, control characters and lone
 // surrogates escaped).

@@ -96,26 +96,25 @@ std::u16string_view WideParam(LPARAM param) {
     return std::u16string_view(units, static_cast<size_t>(lstrlenW(units)));
 }
 
-// Sets `text` to a message's text parameter in place, so that a wide text reuses the room.
-void AssignParam(std::u16string& text, LPARAM param, bool wide) {
-    if (!param) {
-        text.clear();
-    } else if (wide) {
-        text.assign(WideParam(param));
+// Appends a message's text parameter to `text`.
+void AppendParam(std::u16string& text, LPARAM param, bool wide) {
+    if (!param) return;
+    if (wide) {
+        text.append(WideParam(param));
     } else {
-        text = FromAnsi(reinterpret_cast<LPCSTR>(param));
+        text.append(FromAnsi(reinterpret_cast<LPCSTR>(param)));
     }
 }
 
-std::u16string FromParam(LPARAM param, bool wide) {
-    if (!param) return std::u16string();
-    if (wide) return std::u16string(WideParam(param));
-    return FromAnsi(reinterpret_cast<LPCSTR>(param));
+// Sets `text` to a message's text parameter in place, so that it reuses the room.
+void AssignParam(std::u16string& text, LPARAM param, bool wide) {
+    text.clear();
+    AppendParam(text, param, wide);
 }
 
 // Copies a text into a caller's buffer of `capacity` units (wide) or bytes (ANSI, as UTF-8,
 // cut at a whole character); answers the units or bytes written without the terminator.
-LRESULT CopyOut(const std::u16string& text, WPARAM capacity, LPARAM buffer, bool wide) {
+LRESULT CopyOut(std::u16string_view text, WPARAM capacity, LPARAM buffer, bool wide) {
     if (!buffer || capacity == 0) return 0;
     if (wide) {
         size_t n = std::min<size_t>(text.size(), capacity - 1);
@@ -214,10 +213,16 @@ LRESULT SendToCombo(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool 
     int count = static_cast<int>(w->entries.size());
     int index = LowInt(wParam);
     switch (message) {
-        case CB_ADDSTRING:
-            if (w->entries.capacity() == 0) w->entries.reserve(16);  // a short list at once
-            w->entries.push_back(ComboEntry{FromParam(lParam, wide), 0});
+        case CB_ADDSTRING: {
+            if (w->entries.capacity() == 0) {  // room for a short list at once
+                w->entries.reserve(16);
+                w->entryTexts.reserve(64);
+            }
+            const size_t start = w->entryTexts.size();
+            AppendParam(w->entryTexts, lParam, wide);
+            w->entries.push_back(ComboItem{start, w->entryTexts.size() - start, 0});
             return count;
+        }
         case CB_GETCOUNT:
             return count;
         case CB_GETCURSEL:
@@ -231,6 +236,7 @@ LRESULT SendToCombo(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool 
             return index;
         case CB_RESETCONTENT:
             w->entries.clear();
+            w->entryTexts.clear();
             w->selection = -1;
             return CB_OKAY;
         case CB_GETITEMDATA:
@@ -243,15 +249,15 @@ LRESULT SendToCombo(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool 
             return TRUE;
         case CB_GETLBTEXTLEN:
             if (index < 0 || index >= count) return CB_ERR;
-            return wide ? static_cast<LRESULT>(w->entries[static_cast<size_t>(index)].text.size())
-                        : static_cast<LRESULT>(Utf8FromUtf16(w->entries[static_cast<size_t>(index)].text).size());
+            return wide ? static_cast<LRESULT>(w->entries[static_cast<size_t>(index)].length)
+                        : static_cast<LRESULT>(Utf8FromUtf16(EntryText(*w, static_cast<size_t>(index))).size());
         case CB_GETLBTEXT:
             if (index < 0 || index >= count) return CB_ERR;
-            return CopyOut(w->entries[static_cast<size_t>(index)].text, static_cast<WPARAM>(-1) >> 1, lParam, wide);
+            return CopyOut(EntryText(*w, static_cast<size_t>(index)), static_cast<WPARAM>(-1) >> 1, lParam, wide);
         case WM_GETTEXT:
             return CopyOut(ShownText(*w), wParam, lParam, wide);
         case WM_GETTEXTLENGTH:
-            return w->selection >= 0 ? static_cast<LRESULT>(w->entries[static_cast<size_t>(w->selection)].text.size()) : 0;
+            return w->selection >= 0 ? static_cast<LRESULT>(w->entries[static_cast<size_t>(w->selection)].length) : 0;
         default:
             return -2;
     }
@@ -402,10 +408,14 @@ STANDIN_UNCOVERED Window* Find(HWND handle) {
     return slot.handle == handle ? slot.window.get() : nullptr;
 }
 
-const std::u16string& ShownText(const Window& w) {
-    static const std::u16string kNone;
+std::u16string_view EntryText(const Window& combo, size_t entry) {
+    const ComboItem& item = combo.entries[entry];
+    return std::u16string_view(combo.entryTexts).substr(item.start, item.length);
+}
+
+std::u16string_view ShownText(const Window& w) {
     if (w.type != ControlType::ComboBox) return w.text;
-    return w.selection >= 0 ? w.entries[static_cast<size_t>(w.selection)].text : kNone;
+    return w.selection >= 0 ? EntryText(w, static_cast<size_t>(w.selection)) : std::u16string_view();
 }
 
 HWND NewWindow(WindowKind kind, HWND parent) {
@@ -607,7 +617,7 @@ UINT WINAPI GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned) 
     if (translated) *translated = FALSE;
     HWND control = GetDlgItem(dialog, id);
     if (!control) return 0;
-    const std::u16string& text = standin::ui::ShownText(*Find(control));
+    const std::u16string_view text = standin::ui::ShownText(*Find(control));
     size_t i = 0, n = text.size();
     while (i < n && text[i] == u' ') ++i;
     bool negative = false;

@@ -52,7 +52,7 @@ void Scroll(HWND trackbar, WORD code, int position) {
 
 std::u16string WindowText(HWND window) {
     Window* w = Find(window);
-    return w ? ui::ShownText(*w) : std::u16string();
+    return w ? std::u16string(ui::ShownText(*w)) : std::u16string();
 }
 
 std::vector<HWND> DialogControls(HWND dialog) {
@@ -76,7 +76,9 @@ ControlState ReadControl(HWND control) {
     s.enabled = w->enabled;
     s.text = WindowText(control);
     s.checked = w->check;
-    s.entries = w->entries;
+    for (size_t i = 0; i < w->entries.size(); ++i) {
+        s.entries.push_back(ComboEntry{std::u16string(ui::EntryText(*w, i)), w->entries[i].data});
+    }
     s.selection = w->selection;
     s.rangeMin = w->rangeMin, s.rangeMax = w->rangeMax, s.position = w->position;
     return s;
@@ -133,7 +135,7 @@ bool PickComboText(HWND combo, const std::u16string& text) {
     Window* w = Reach(combo, ControlType::ComboBox);
     if (!w) return false;
     for (size_t i = 0; i < w->entries.size(); ++i) {
-        if (w->entries[i].text == text) return PickComboEntry(combo, static_cast<int>(i));
+        if (ui::EntryText(*w, i) == text) return PickComboEntry(combo, static_cast<int>(i));
     }
     return false;
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "driver.h"
@@ -34,6 +35,13 @@ struct SheetState {
     INT_PTR result = 0;
 };
 
+// A combo box's entry: where its text stands in the box's texts, and its item data.
+struct ComboItem {
+    size_t start;
+    size_t length;
+    DWORD data;
+};
+
 // A dialog's control as the dialog lists it. A control keeps its id for its life, so the list
 // answers GetDlgItem without reaching each control's own record.
 struct ChildControl {
@@ -60,7 +68,10 @@ struct Window {
     short x = 0, y = 0, cx = 0, cy = 0;
     size_t caret = 0, selectionStart = 0, selectionEnd = 0;  // edits
     UINT check = BST_UNCHECKED;                             // buttons
-    std::vector<ComboEntry> entries;                        // combo boxes
+    // combo boxes: the entries' texts one after another, so that a long list costs a few
+    // allocations and not one an entry, and each entry's place there
+    std::u16string entryTexts;
+    std::vector<ComboItem> entries;
     int selection = -1;
     int rangeMin = 0, rangeMax = 100, position = 0;         // trackbars
 
@@ -74,8 +85,9 @@ struct Window {
 };
 
 Window* Find(HWND handle);
+std::u16string_view EntryText(const Window& combo, size_t entry);
 // The text a window shows: a combo's selected entry, any other window's own text.
-const std::u16string& ShownText(const Window& w);
+std::u16string_view ShownText(const Window& w);
 HWND NewWindow(WindowKind kind, HWND parent);
 // Destroys a window and everything under it; a dialog gets WM_DESTROY first.
 void Destroy(HWND handle);
