@@ -78,17 +78,15 @@ ControlType TypeOfClass(const std::u16string& name) {
     return ControlType::Other;
 }
 
-// Text handed over with the ANSI functions is in the ANSI code page, as Windows converts it.
-// No code page makes more UTF-16 units than bytes, so one conversion into that much room does.
-std::u16string FromAnsi(LPCSTR text) {
-    if (!text) return std::u16string();
-    const size_t room = std::char_traits<char>::length(text) + 1;
-    if (room > static_cast<size_t>(INT_MAX)) return std::u16string();
-    std::u16string out(room, u'\0');
-    const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, &out[0], static_cast<int>(room));
-    if (n <= 0) return std::u16string();
-    out.resize(static_cast<size_t>(n - 1));
-    return out;
+// Appends text handed over with the ANSI functions, which is in the ANSI code page, as Windows
+// converts it. No code page makes more UTF-16 units than bytes, so one conversion into that much
+// room does.
+void AppendAnsi(std::u16string& text, LPCSTR ansi) {
+    const size_t start = text.size(), room = std::char_traits<char>::length(ansi) + 1;
+    if (room > static_cast<size_t>(INT_MAX)) return;
+    text.resize(start + room);
+    const int n = MultiByteToWideChar(CP_ACP, 0, ansi, -1, &text[start], static_cast<int>(room));
+    text.resize(n > 0 ? start + static_cast<size_t>(n - 1) : start);
 }
 
 std::u16string_view WideParam(LPARAM param) {
@@ -102,7 +100,7 @@ void AppendParam(std::u16string& text, LPARAM param, bool wide) {
     if (wide) {
         text.append(WideParam(param));
     } else {
-        text.append(FromAnsi(reinterpret_cast<LPCSTR>(param)));
+        AppendAnsi(text, reinterpret_cast<LPCSTR>(param));
     }
 }
 
@@ -617,8 +615,9 @@ UINT WINAPI GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned) 
     if (translated) *translated = FALSE;
     HWND control = GetDlgItem(dialog, id);
     if (!control) return 0;
-    const std::u16string_view text = standin::ui::ShownText(*Find(control));
-    size_t i = 0, n = text.size();
+    const std::u16string_view shown = standin::ui::ShownText(*Find(control));
+    const char16_t* text = shown.data();
+    size_t i = 0, n = shown.size();
     while (i < n && text[i] == u' ') ++i;
     bool negative = false;
     if (isSigned && i < n && text[i] == u'-') {
