@@ -182,8 +182,9 @@ LONG JoinPath(const std::string& base, const char* sub, std::string& out) {
 // they found.
 STANDIN_UNCOVERED const Key* LookUpKey(const Store& store, const std::string& path) {
     const uint64_t folded = FoldedHash(path);
+    // A key is nearly always asked for as it was written, which one compare of the bytes finds.
     for (const Key& k : store.keys) {
-        if (k.folded == folded && EqualNoCase(k.path, path)) return &k;
+        if (k.folded == folded && (k.path == path || EqualNoCase(k.path, path))) return &k;
     }
     return nullptr;
 }
