@@ -590,17 +590,18 @@ LRESULT WINAPI SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wPa
 BOOL WINAPI SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned) {
     HWND control = GetDlgItem(dialog, id);
     if (!control) return FALSE;
-    char digits[16];
-    if (isSigned) {
-        std::snprintf(digits, sizeof digits, "%d", static_cast<int>(value));
-    } else {
-        std::snprintf(digits, sizeof digits, "%u", value);
-    }
-    char16_t text[sizeof digits];
-    size_t n = 0;
-    for (; digits[n]; ++n) text[n] = static_cast<char16_t>(digits[n]);
-    text[n] = u'\0';
-    SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    // The decimal digits from the end of the buffer back, a minus sign before them when signed.
+    const bool negative = isSigned && static_cast<int>(value) < 0;
+    uint32_t magnitude = negative ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    char16_t text[16];
+    size_t first = sizeof text / sizeof text[0] - 1;
+    text[first] = u'\0';
+    do {
+        text[--first] = static_cast<char16_t>(u'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (negative) text[--first] = u'-';
+    SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text + first));
     return TRUE;
 }
 
