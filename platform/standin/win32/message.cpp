@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string_view>
 
 #include "../leaks.h"
 #include "../utf8.h"
@@ -12,14 +13,18 @@ namespace {
 
 std::mutex g_mutex;
 std::vector<standin::MessageBoxRecord> g_boxes;
-std::vector<std::u16string> g_debug;
+// The debug output one text after another, and where each ends: a string a text would cost an
+// allocation each.
+std::u16string g_debugTexts;
+std::vector<size_t> g_debugEnds;
 
 struct MessageReset {
     MessageReset() {
         standin::RegisterReset("message", [] {
             std::lock_guard<std::mutex> g(g_mutex);
             g_boxes.clear();
-            g_debug.clear();
+            g_debugTexts.clear();
+            g_debugEnds.clear();
         });
     }
 } g_messageReset;
@@ -38,11 +43,12 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 }
 
 void WINAPI OutputDebugStringW(LPCWSTR text) {
-    std::u16string s(text ? text : u"", static_cast<size_t>(lstrlenW(text)));
+    const std::u16string_view s(text ? text : u"", static_cast<size_t>(lstrlenW(text)));
     const char* show = std::getenv("BREVLO_DEBUG_OUTPUT");
     if (show && *show) std::fprintf(stderr, "debug: %s\n", standin::Utf8FromUtf16(s).c_str());
     std::lock_guard<std::mutex> g(g_mutex);
-    g_debug.push_back(std::move(s));
+    g_debugTexts.append(s);
+    g_debugEnds.push_back(g_debugTexts.size());
 }
 
 namespace standin {
@@ -54,7 +60,13 @@ std::vector<MessageBoxRecord> ShownMessageBoxes() {
 
 std::vector<std::u16string> DebugOutput() {
     std::lock_guard<std::mutex> g(g_mutex);
-    return g_debug;
+    std::vector<std::u16string> texts;
+    size_t start = 0;
+    for (size_t end : g_debugEnds) {
+        texts.push_back(g_debugTexts.substr(start, end - start));
+        start = end;
+    }
+    return texts;
 }
 
 std::string Utf8FromCodePage932(const std::string& bytes) {
