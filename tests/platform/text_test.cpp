@@ -94,6 +94,9 @@ TEST(WideFormatting, ConversionsAndTruncation) {
     EXPECT_EQ(std::u16string(out), u"-5|4294967295|ff|FF|Z|   42|7  |009|%");
     EXPECT_EQ(wnsprintfW(out, 256, u"%S/%.2s", "ab", u"xyz"), 5);
     EXPECT_EQ(std::u16string(out), u"ab/xy");
+    // A narrow character is that one byte, not a string that starts with it.
+    EXPECT_EQ(wnsprintfW(out, 256, u"%C|%hc|", 'q', 'r'), 4);
+    EXPECT_EQ(std::u16string(out), u"q|r|");
 
     WCHAR small[6];
     EXPECT_EQ(wnsprintfW(small, 6, u"%s", u"abcdefgh"), -1);

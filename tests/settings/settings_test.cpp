@@ -371,7 +371,9 @@ TEST_F(SettingsTest, ConfigGetHandsOutNothingWhenTheSettingsCannotBeLoaded) {
     for (bool withStore : {false, true}) {
         for (const auto& spoil : spoilers) {
             SCOPED_TRACE(withStore ? "a stored set" : "no stored set");
-            if (withStore) ASSERT_TRUE(WriteSettingsToRegistry(&stored));
+            if (withStore) {
+                ASSERT_TRUE(WriteSettingsToRegistry(&stored));
+            }
             spoil();
             unsigned char blob[104];
             std::memset(blob, 0xAB, sizeof blob);

@@ -155,9 +155,8 @@ char16_t Lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char1
 
 // ---- wsprintf formatting -------------------------------------------------------------------
 
-// A narrow argument in the ANSI code page, at most `precision` units of it.
-std::u16string Narrow(const char* s, int precision) {
-    size_t n = std::strlen(s);
+// The `n` bytes at `s` in the ANSI code page, at most `precision` units of them.
+std::u16string Narrow(const char* s, size_t n, int precision) {
     std::u16string wide;
     if (n) {
         int units = MultiByteToWideChar(CP_ACP, 0, s, static_cast<int>(n), nullptr, 0);
@@ -249,7 +248,7 @@ STANDIN_UNCOVERED void Format(LPCWSTR format, va_list args, FormatOutput& out) {
                 int c = va_arg(args, int);
                 if (size == kShort || (type == u'C' && size != kLong)) {
                     char b = static_cast<char>(c);
-                    narrow = Narrow(&b, 1);
+                    narrow = Narrow(&b, b ? 1 : 0, 1);
                     if (narrow.empty() && b == 0) narrow.push_back(0);
                     text = narrow.data();
                     textLength = narrow.size();
@@ -264,7 +263,8 @@ STANDIN_UNCOVERED void Format(LPCWSTR format, va_list args, FormatOutput& out) {
             case u'S': {
                 if (size == kShort || (type == u'S' && size != kLong)) {
                     const char* s = va_arg(args, const char*);
-                    narrow = Narrow(s ? s : "(null)", precision);
+                    const char* shown = s ? s : "(null)";
+                    narrow = Narrow(shown, std::strlen(shown), precision);
                     text = narrow.data();
                     textLength = narrow.size();
                 } else {
