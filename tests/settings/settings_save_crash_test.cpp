@@ -290,11 +290,15 @@ TEST(SettingsSaveUnderKills, TwoProcessesSavingAtOnceLeaveEachRowAsOneOfThemWrot
     }
     // Taking turns, a save waits at most about one save of the other writer: twice the mean. Polling
     // for the lock lets the writer that holds it take it again and again, and single saves last many
-    // times the mean, for as long as the other keeps saving.
+    // times the mean, for as long as the other keeps saving: over a second, a third of the time
+    // after which a write gives up. A busy machine can stretch one save to a few times the mean
+    // (a sync, a lost time slice), which is not the lock's doing, so only a save that is both is a
+    // failure.
     const uint32_t saves = shared.logs[0].saved.load() + shared.logs[1].saved.load();
     const double meanSaveMicroseconds = saves ? 2 * wall * 1e6 / saves : 0;
+    const double longestAllowed = std::max(4 * meanSaveMicroseconds, 1e6);
     for (uint32_t writer = 0; writer < 2; ++writer) {
-        EXPECT_LT(shared.logs[writer].longestMicroseconds.load(), 4 * meanSaveMicroseconds)
+        EXPECT_LT(shared.logs[writer].longestMicroseconds.load(), longestAllowed)
             << "writer " << writer << " waited too long on a save";
     }
     const uint32_t fewer = std::min(shared.logs[0].saved.load(), shared.logs[1].saved.load());
