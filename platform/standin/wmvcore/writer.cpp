@@ -2,6 +2,7 @@
 // Configuration is checked the way the runtime documents it; samples go to the observers.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -1023,6 +1024,7 @@ private:
             ++waiting_[work.input];
         }
         queue_.push_back(std::move(work));
+        queued_.store(queue_.size(), std::memory_order_release);
         monitor_.WakeAll();
         return S_OK;
     }
@@ -1042,13 +1044,28 @@ private:
         thread_.Join();
     }
 
+    // The next call usually comes within microseconds: looking for it a little while before going
+    // to sleep spares a wake-up and a switch each way, which cost more than the work of a small
+    // sample. Called and returns with the lock held.
+    void AwaitWorkBriefly() {
+        monitor_.Unlock();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+        for (unsigned spin = 1; queued_.load(std::memory_order_acquire) == 0; ++spin) {
+            CpuRelax();
+            if (spin % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
+        }
+        monitor_.Lock();
+    }
+
     void Serve() {
         MonitorGuard g(monitor_);
         for (;;) {
+            if (queue_.empty() && !stopping_) AwaitWorkBriefly();
             while (queue_.empty() && !stopping_) monitor_.Wait();
             if (queue_.empty()) return;
             Work work = std::move(queue_.front());
             queue_.pop_front();
+            queued_.store(queue_.size(), std::memory_order_release);
             busy_ = true;
             const bool sample = work.kind == WorkKind::Sample;
             monitor_.Unlock();
@@ -1259,6 +1276,7 @@ private:
     Monitor monitor_;
     WorkerThread thread_;
     std::deque<Work> queue_;
+    std::atomic<size_t> queued_{0};  // queue_.size(), for a look without the lock
     std::vector<uint32_t> waiting_;  // samples queued per input
     bool busy_ = false;
     bool stopping_ = false;
