@@ -43,10 +43,11 @@ struct Value {
     std::vector<BYTE> data;
 };
 
-uint64_t FoldedHash(const std::string& path);
+uint64_t FoldedHash(std::string_view path);
 
 struct Key {
     explicit Key(std::string keyPath = {}) : path(std::move(keyPath)), folded(FoldedHash(path)) {}
+    Key(std::string keyPath, uint64_t foldedPath) : path(std::move(keyPath)), folded(foldedPath) {}
     std::string path;  // below HKEY_CURRENT_USER, as first written; "" is the root
     uint64_t folded;   // FoldedHash(path): most keys a lookup passes are told apart by it alone
     std::vector<Value> values;
@@ -90,21 +91,19 @@ uintptr_t g_nextHandle = 0x1000;
 std::vector<std::string> g_denied;
 void (*g_beforeRename)() = nullptr;
 
-
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The character loops below carry no coverage instrumentation: a fuzzer learns nothing from a
 // compare per character, and they ran for every key and value name looked up.
-STANDIN_UNCOVERED std::string LowerCase(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = LowerAscii(c);
-    return out;
-}
 
-// FNV-1a of the path with ASCII letters folded to lower case, as EqualNoCase compares.
-STANDIN_UNCOVERED uint64_t FoldedHash(const std::string& path) {
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (char c : path) h = (h ^ static_cast<unsigned char>(LowerAscii(c))) * 0x100000001b3ull;
+// FNV-1a of a path or name with ASCII letters folded to lower case, as EqualNoCase compares; the
+// running hash after a prefix is that prefix's.
+constexpr uint64_t kFoldedHashStart = 0xcbf29ce484222325ull;
+uint64_t FoldInto(uint64_t h, char c) { return (h ^ static_cast<unsigned char>(LowerAscii(c))) * 0x100000001b3ull; }
+
+STANDIN_UNCOVERED uint64_t FoldedHash(std::string_view path) {
+    uint64_t h = kFoldedHashStart;
+    for (char c : path) h = FoldInto(h, c);
     return h;
 }
 
@@ -180,14 +179,15 @@ LONG JoinPath(const std::string& base, const char* sub, std::string& out) {
 // The lookups of keys and values carry no coverage instrumentation either: they compare hashes
 // and names the uninstrumented helpers above already compare, and their callers branch on what
 // they found.
-STANDIN_UNCOVERED const Key* LookUpKey(const Store& store, const std::string& path) {
-    const uint64_t folded = FoldedHash(path);
+STANDIN_UNCOVERED const Key* LookUpKey(const Store& store, std::string_view path, uint64_t folded) {
     // A key is nearly always asked for as it was written, which one compare of the bytes finds.
     for (const Key& k : store.keys) {
         if (k.folded == folded && (k.path == path || EqualNoCase(k.path, path))) return &k;
     }
     return nullptr;
 }
+
+const Key* LookUpKey(const Store& store, const std::string& path) { return LookUpKey(store, path, FoldedHash(path)); }
 
 // As LookUpKey, but the root is made when missing: for changes only.
 Key* FindKey(Store& store, const std::string& path) {
@@ -204,14 +204,16 @@ bool KeyExists(const Store& store, const std::string& path) { return path.empty(
 bool CreateKeyPath(Store& store, const std::string& path) {
     if (LookUpKey(store, path)) return false;
     bool created = false;
+    uint64_t h = kFoldedHashStart;
     for (size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '\\') {
-            std::string part = path.substr(0, i);
-            if (!part.empty() && !FindKey(store, part)) {
-                store.keys.push_back(Key(part));
+        if (i != 0 && (i == path.size() || path[i] == '\\')) {
+            const std::string_view above(path.data(), i);
+            if (!LookUpKey(store, above, h)) {
+                store.keys.push_back(Key(std::string(above), h));
                 created = true;
             }
         }
+        if (i < path.size()) h = FoldInto(h, path[i]);
     }
     return created;
 }
@@ -389,25 +391,41 @@ bool ParseData(std::string_view text, Value& v) {
     return false;
 }
 
+// Positions in a list by the folded hash of their names; a lookup costs no allocation, and names
+// whose hashes collide are told apart by `same`.
+using FoldedIndex = std::unordered_multimap<uint64_t, size_t>;
+constexpr size_t kNotIndexed = SIZE_MAX;
+
+template <typename Same>
+size_t FindFolded(const FoldedIndex& index, uint64_t hash, const Same& same) {
+    const auto range = index.equal_range(hash);
+    for (auto it = range.first; it != range.second; ++it) {
+        if (same(it->second)) return it->second;
+    }
+    return kNotIndexed;
+}
+
 // One value per name (names compare without case): the last one written, in the place of the first.
 void KeepLastOfEachName(std::vector<Value>& values) {
     if (values.size() < 2) return;
-    std::unordered_map<std::string, size_t> placeOf;
+    FoldedIndex placeOf;
     std::vector<Value> kept;
     kept.reserve(values.size());
     for (Value& v : values) {
-        auto place = placeOf.emplace(LowerCase(v.name), kept.size());
-        if (place.second) {
+        const uint64_t h = FoldedHash(v.name);
+        const size_t place = FindFolded(placeOf, h, [&](size_t at) { return EqualNoCase(kept[at].name, v.name); });
+        if (place == kNotIndexed) {
+            placeOf.emplace(h, kept.size());
             kept.push_back(std::move(v));
         } else {
-            kept[place.first->second] = std::move(v);
+            kept[place] = std::move(v);
         }
     }
     values = std::move(kept);
 }
 
 // One logical line of the file (continuations joined) into the store; false when it cannot be read.
-bool ParseLine(std::string_view line, Store& store, std::unordered_map<std::string, size_t>& keyIndex, Key*& current,
+bool ParseLine(std::string_view line, Store& store, FoldedIndex& keyIndex, Key*& current,
                bool& sawHeader) {
     line = Trim(line);
     if (!sawHeader && StartsWith(line, "\xEF\xBB\xBF")) line.remove_prefix(3);
@@ -435,13 +453,21 @@ bool ParseLine(std::string_view line, Store& store, std::unordered_map<std::stri
             current = &store.keys.front();
             return true;
         }
-        // Keys are found through an index by lower-case path, so that many keys stay fast too.
-        std::string lowered = LowerCase(path);
+        // Keys are found through an index by folded path, so that many keys stay fast too; the hash
+        // of each key above this one is the running hash at its end.
+        uint64_t h = kFoldedHashStart;
         for (size_t i = 0; i <= path.size(); ++i) {
-            if (i != path.size() && path[i] != '\\') continue;
-            auto place = keyIndex.emplace(lowered.substr(0, i), store.keys.size());
-            if (place.second) store.keys.push_back(Key(path.substr(0, i)));
-            if (i == path.size()) current = &store.keys[place.first->second];
+            if (i == path.size() || path[i] == '\\') {
+                const std::string_view above(path.data(), i);
+                size_t at = FindFolded(keyIndex, h, [&](size_t k) { return EqualNoCase(store.keys[k].path, above); });
+                if (at == kNotIndexed) {
+                    at = store.keys.size();
+                    keyIndex.emplace(h, at);
+                    store.keys.push_back(Key(std::string(above), h));
+                }
+                if (i == path.size()) current = &store.keys[at];
+            }
+            if (i < path.size()) h = FoldInto(h, path[i]);
         }
         return true;
     }
@@ -462,7 +488,7 @@ bool ParseLine(std::string_view line, Store& store, std::unordered_map<std::stri
 
 bool ParseStore(const std::string& text, Store& store) {
     store = Store{};
-    std::unordered_map<std::string, size_t> keyIndex;
+    FoldedIndex keyIndex;
     Key* current = nullptr;
     bool sawHeader = false;
     std::string pending;
