@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "spin_lock.h"
-#include "uncovered.h"
 
 namespace standin {
 
@@ -76,9 +75,8 @@ private:
         const char* name;
         long* count;
     };
-    // A search of a few dozen addresses, without coverage instrumentation: its compares tell the
-    // fuzzer nothing.
-    STANDIN_UNCOVERED long* CountOfAddress(const char* method) const {
+    // A search of a few dozen addresses.
+    long* CountOfAddress(const char* method) const {
         for (const NameAddress& a : byAddress_) {
             if (a.name == method) return a.count;
         }

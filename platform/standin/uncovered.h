@@ -1,8 +1,8 @@
-// Marks the stand-ins' loops over whole samples (content hashes, buffer checks), over the
-// characters of a text, and their lookups in their own tables (a window by its handle). Coverage-
-// guided fuzzing learns nothing from their compares, and instrumenting every iteration of them
-// cost most of an export's or a sheet's time in the fuzz build; sanitizers still check their
-// memory accesses. Never for the system's own code.
+// Marks the loops of the registry stand-in over the characters of a name and its lookups in its
+// own tables. The fuzz build instruments that stand-in, unlike the others, as a fuzz target feeds
+// it its store's text; coverage-guided fuzzing learns nothing from these loops' compares, and
+// instrumenting every iteration of them cost much of each input's time. Sanitizers still check
+// their memory accesses. Never for the system's own code.
 #pragma once
 
 #if defined(__clang__)

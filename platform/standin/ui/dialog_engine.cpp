@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "../leaks.h"
-#include "../uncovered.h"
 #include "../utf8.h"
 #include "../win32/text.h"
 #include "engine.h"
@@ -57,7 +56,7 @@ EngineState& State() {
     return state;
 }
 
-STANDIN_UNCOVERED bool SameClass(const std::u16string& a, const char* b) {
+bool SameClass(const std::u16string& a, const char* b) {
     size_t n = std::char_traits<char>::length(b);
     if (a.size() != n) return false;
     for (size_t i = 0; i < n; ++i) {
@@ -323,10 +322,9 @@ LRESULT SendGeneric(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool 
     }
 }
 
-// The first of a dialog's controls with the id, or null. A search of the engine's own list, whose
-// compares tell the fuzzer nothing about its input; every message a page sends to a control by its
-// id goes through it.
-STANDIN_UNCOVERED HWND ChildWithId(const Window& dialog, int id) {
+// The first of a dialog's controls with the id, or null; every message a page sends to a control
+// by its id goes through it.
+HWND ChildWithId(const Window& dialog, int id) {
     for (const ChildControl& child : dialog.children) {
         if (child.id == id) return child.handle;
     }
@@ -340,7 +338,7 @@ uintptr_t HandleValue(uintptr_t slot, uintptr_t generation) {
 // The slot a handle names. Any value names some slot; only the handle of the window living there
 // matches the slot's, which turns away a stale or made-up value. An empty slot has neither handle
 // nor window, so that a null handle finds no window there either.
-STANDIN_UNCOVERED uintptr_t SlotNamedBy(HWND handle) {
+uintptr_t SlotNamedBy(HWND handle) {
     return (reinterpret_cast<uintptr_t>(handle) - kFirstHandle) / 4 & (State().slots.size() - 1);
 }
 
@@ -371,7 +369,7 @@ struct UiProbe {
             // Controls go with their dialog, so the windows are named by the top-level ones.
             std::string named;
             size_t count = State().live;
-            for (const Window* window : WindowsInHandleOrder()) {
+            for (const Window* window : count ? WindowsInHandleOrder() : std::vector<const Window*>()) {
                 const Window& w = *window;
                 if (w.kind == WindowKind::Control) continue;
                 static const char* const kinds[] = {"owner", "sheet", "dialog", "control"};
@@ -399,9 +397,8 @@ struct UiProbe {
 
 }  // namespace
 
-// Every message and every dialog function starts here. Uninstrumented: a lookup in the engine's
-// own table tells the fuzzer nothing, and its callers branch on what it found.
-STANDIN_UNCOVERED Window* Find(HWND handle) {
+// Every message and every dialog function starts here.
+Window* Find(HWND handle) {
     const WindowSlot& slot = State().slots[SlotNamedBy(handle)];
     return slot.handle == handle ? slot.window.get() : nullptr;
 }

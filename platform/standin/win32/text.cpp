@@ -10,7 +10,6 @@
 #include <string>
 
 #include "../leaks.h"
-#include "../uncovered.h"
 #include "../utf8.h"
 
 namespace {
@@ -170,14 +169,14 @@ std::u16string Narrow(const char* s, size_t n, int precision) {
 }
 
 // The units of `s` before its terminator, at most `limit`.
-STANDIN_UNCOVERED size_t UnitsBefore(const char16_t* s, size_t limit) {
+size_t UnitsBefore(const char16_t* s, size_t limit) {
     size_t n = 0;
     while (n < limit && s[n]) ++n;
     return n;
 }
 
 // The units of a format before its next conversion or its end.
-STANDIN_UNCOVERED size_t LiteralLength(const char16_t* format) {
+size_t LiteralLength(const char16_t* format) {
     size_t n = 0;
     while (format[n] && format[n] != u'%') ++n;
     return n;
@@ -191,21 +190,20 @@ struct FormatOutput {
     size_t length;  // units of the text so far
 };
 
-STANDIN_UNCOVERED void Put(FormatOutput& out, const char16_t* units, size_t n) {
+void Put(FormatOutput& out, const char16_t* units, size_t n) {
     if (out.length < out.room) {
         std::memmove(out.buffer + out.length, units, std::min(n, out.room - out.length) * sizeof(char16_t));
     }
     out.length += n;
 }
 
-STANDIN_UNCOVERED void PutRepeated(FormatOutput& out, char16_t unit, size_t n) {
+void PutRepeated(FormatOutput& out, char16_t unit, size_t n) {
     for (size_t i = out.length; i < out.room && i < out.length + n; ++i) out.buffer[i] = unit;
     out.length += n;
 }
 
-// Each run of the format and each field goes out in one piece. Uninstrumented: the format is the
-// caller's constant, and a compare per character of it taught the fuzzer nothing.
-STANDIN_UNCOVERED void Format(LPCWSTR format, va_list args, FormatOutput& out) {
+// Each run of the format and each field goes out in one piece.
+void Format(LPCWSTR format, va_list args, FormatOutput& out) {
     std::u16string narrow;  // a narrow argument, converted
     for (const char16_t* p = format; *p;) {
         if (*p != u'%') {
@@ -380,8 +378,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int n, LP
     return static_cast<int>(out.size());
 }
 
-// A compare per character taught the fuzzer nothing: what was compared is the caller's to branch on.
-STANDIN_UNCOVERED int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b) {
+int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b) {
     if (!a || !b) return a == b ? 0 : (a ? 1 : -1);
     int tie = 0;  // the first difference in case only
     for (size_t i = 0;; ++i) {

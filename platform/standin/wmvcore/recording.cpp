@@ -4,7 +4,6 @@
 #include <map>
 
 #include "../leaks.h"
-#include "../uncovered.h"
 #include "../utf8.h"
 #include "core.h"
 
@@ -91,7 +90,7 @@ WriterObserver* ActiveRecorder() { return TheRecorder().Active() ? &TheRecorder(
 
 // FNV-1a over the bytes in order; read eight at a time (both builds are little-endian), which
 // spares the sanitizers a check per byte.
-STANDIN_UNCOVERED uint64_t HashBytes(const uint8_t* data, size_t size) {
+uint64_t HashBytes(const uint8_t* data, size_t size) {
     constexpr uint64_t kPrime = 0x100000001b3ull;
     uint64_t h = 0xcbf29ce484222325ull;
     size_t i = 0;

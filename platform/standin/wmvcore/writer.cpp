@@ -10,7 +10,6 @@
 
 #include "../leaks.h"
 #include "../monitor.h"
-#include "../uncovered.h"
 #include "../utf8.h"
 #include "asf_sink.h"
 #include "objects.h"
@@ -44,7 +43,7 @@ public:
     // eight bytes keep the multiplier busy instead of waiting on one chain. The lanes are named
     // rather than an array, which some compilers keep in memory at -O2 (a fifth of the speed).
     uint64_t Checksum() const { return ChecksumOf(bytes_.get(), length_); }
-    STANDIN_UNCOVERED static uint64_t ChecksumOf(const BYTE* data, DWORD length) {
+    static uint64_t ChecksumOf(const BYTE* data, DWORD length) {
         constexpr uint64_t kMix = 0xFF51AFD7ED558CCDull;
         auto step = [](uint64_t lane, const BYTE* p) {
             uint64_t word;
