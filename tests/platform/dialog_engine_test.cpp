@@ -183,6 +183,11 @@ TEST(DialogEngine, ControlsNotifyOnlyWhereWindowsDoes) {
         std::vector<std::string> picked = Since(mark);
         ASSERT_FALSE(picked.empty());
         EXPECT_EQ(picked.back(), "command " + std::to_string(IDC_MODE) + " " + std::to_string(CBN_SELCHANGE));
+        // The shown text's length is in the caller's units: what an ANSI read of it needs in bytes.
+        char shown[16] = {};
+        EXPECT_EQ(SendMessageW(mode, WM_GETTEXTLENGTH, 0, 0), 1);
+        EXPECT_EQ(SendMessageA(mode, WM_GETTEXTLENGTH, 0, 0), SendMessageA(mode, WM_GETTEXT, sizeof shown,
+                                                                           reinterpret_cast<LPARAM>(shown)));
 
         // Check box: CheckDlgButton is silent; a click toggles first, then BN_CLICKED; disabled: nothing.
         HWND box = GetDlgItem(page, IDC_ASPECT_ENABLE);

@@ -254,7 +254,9 @@ LRESULT SendToCombo(Window* w, UINT message, WPARAM wParam, LPARAM lParam, bool 
         case WM_GETTEXT:
             return CopyOut(ShownText(*w), wParam, lParam, wide);
         case WM_GETTEXTLENGTH:
-            return w->selection >= 0 ? static_cast<LRESULT>(w->entries[static_cast<size_t>(w->selection)].length) : 0;
+            // In the caller's units, as WM_GETTEXT copies: bytes of the ANSI text for an ANSI call.
+            return wide ? static_cast<LRESULT>(ShownText(*w).size())
+                        : static_cast<LRESULT>(Utf8FromUtf16(ShownText(*w)).size());
         default:
             return -2;
     }
