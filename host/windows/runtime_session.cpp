@@ -137,6 +137,7 @@ MessageBoxWatcher g_watcher;
 // The stand-in runtime's calls for the host; absent from a real runtime.
 typedef int(WINAPI* WriteRecordingFn)(const char* path);
 typedef int(WINAPI* LeftOverFn)(char* buffer, int capacity);
+typedef int(WINAPI* TakeFailuresFn)(char* buffer, int capacity);
 
 FARPROC RuntimeCall(const char* name) {
     HMODULE runtime = GetModuleHandleA("wmvcore.dll");
@@ -182,5 +183,15 @@ RuntimeSessionResult EndRuntimeSession(const std::string& recordPath) {
         result.recordWritten = write && write(NativePath(recordPath).c_str());
     }
     result.leftOver = standin::CollectLeaks();
+    // The runtime's causes (a file it could not write) join the host's, to be said with them.
+    auto take = reinterpret_cast<TakeFailuresFn>(reinterpret_cast<void*>(RuntimeCall("StandinTakeFailures")));
+    char causes[4096] = "";
+    if (take) take(causes, sizeof causes);
+    for (const char* line = causes; *line;) {
+        const char* end = std::strchr(line, '\n');
+        if (!end) end = line + std::strlen(line);
+        if (end > line) standin::NoteFailure(std::string(line, end));
+        line = *end ? end + 1 : end;
+    }
     return result;
 }

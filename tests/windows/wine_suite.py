@@ -537,7 +537,8 @@ def check_host_text(suite):
 def check_file_errors(suite):
     """A disk that fills mid-export (the stand-in runtime's fail point for the file sink's writes):
     the runtime reports it only to the module's status callback, and the module stops, ends the
-    writing and answers 0, leaving nothing behind; the same when the failing call tells it."""
+    writing and answers 0, leaving nothing behind, and the host says the cause; the same when the
+    failing call tells it."""
     cwd = suite.workdir("file-errors")
     suite.reg(["delete", r"HKCU\Software\Veltrane", "/f"], cwd)
     job = ["export", "-o", "out.wmv", "--size", "160x120", "--frames", "30", "--record", "samples.json"]
@@ -550,6 +551,7 @@ def check_file_errors(suite):
         err = text(result.stderr)
         expect(result.returncode == 1, f"{way}: exit {result.returncode}: {err}")
         expect("Output returned 0" in err and "left over" not in err, f"{way}: {err}")
+        expect("brevlo-host: cannot write out.wmv: no space left on the device" in err, f"{way}: no cause said: {err}")
         samples = len(json_lines(os.path.join(cwd, "samples.json")))
         expect(5 <= samples < all_samples, f"{way}: {samples} of {all_samples} samples reached the runtime")
     print(f"a full disk at the 5th write fails the export, through status and through the call; {all_samples} samples in all")
