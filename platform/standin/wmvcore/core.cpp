@@ -59,7 +59,6 @@ struct Registration {
 
 }  // namespace
 
-WString ToWString(const WCHAR* s) { return s ? WString(s) : WString(); }
 std::u16string ToU16(const WString& s) { return std::u16string(s.begin(), s.end()); }
 
 CountedObject::CountedObject(const char* kind) : kind_(kind) {

@@ -19,7 +19,6 @@ using WString = std::basic_string<WCHAR>;
 using Lock = SpinLock;
 using Guard = SpinGuard;
 
-WString ToWString(const WCHAR* s);
 std::u16string ToU16(const WString& s);
 
 // Counts itself among the live objects and holds the reference count. COM classes derive from it
