@@ -18,6 +18,7 @@
 
 #include "platform/standin/leaks.h"
 #include "platform/win32.h"
+#include "tests/common/process_threads.h"
 #include "tests/common/store_files.h"
 
 namespace {
@@ -305,6 +306,10 @@ TEST(RegistryStandIn, AStuckLockFailsTheWriteInsteadOfHanging) {
     ASSERT_EQ(reasons.size(), 1u);
     EXPECT_NE(reasons[0].find("another process has held its lock"), std::string::npos) << reasons[0];
     EXPECT_EQ(QueryFour(kKey, "Old").data[0], 1);
+    // The next write waits through the waiter that gave up instead of leaving a second one behind.
+    const long threads = ThreadsOfThisProcess();
+    EXPECT_EQ(SetDword(kKey, "Old", 3), ERROR_WRITE_FAULT);
+    EXPECT_EQ(ThreadsOfThisProcess(), threads);
     // The waiter that gave up lets go of the lock should it get it later, so writes go on.
     close(held);
     EXPECT_EQ(SetDword(kKey, "Old", 2), ERROR_SUCCESS);

@@ -1,6 +1,5 @@
 // Whole exports through the Output entry point against the stand-in runtime: what the writer
 // receives, in which order, and what the editor is told.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,6 +11,7 @@
 #include "settings/encoder_settings.h"
 #include "settings/settings_registry.h"
 #include "tests/common/fake_host.h"
+#include "tests/common/process_threads.h"
 #include "tests/common/stored_settings.h"
 
 namespace {
@@ -379,19 +379,6 @@ TEST_F(OutputRun, AWritingPassThatWroteNothingIsAFailure) {
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(Samples(0, u"TamselVideo1").size(), 1u);
 }
-
-namespace {
-
-long ThreadsOfThisProcess() {
-    long n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-        closedir(d);
-    }
-    return n;
-}
-
-}  // namespace
 
 // The runtime tells of a full disk only through the file sink's status: the run hears it, stops
 // delivering at the next sample, still ends the writing and reports the export as failed; the

@@ -642,10 +642,29 @@ void SetAsideBadFile(const std::string& path) {
 struct LockWait {
     std::mutex mutex;
     std::condition_variable woken;
-    bool done = false;
+    pid_t process = getpid();
+    int lock = -1;        // the descriptor being locked, fixed before the helper starts
+    bool done = false;    // the helper is through: the lock held (error 0) or not, or let go
     bool abandoned = false;
     int error = 0;
 };
+
+// A helper still blocked for a caller that gave up. The next caller that has to wait takes it over
+// instead of starting another, so that a lock stuck for long leaves one such thread, not one for
+// every failed write. Guarded by g_mutex, which every caller of TakeStoreLock holds.
+std::shared_ptr<LockWait> g_strandedWait;
+
+// The stranded helper, made the caller's again, or null when there is none still waiting (a
+// forked child has none: the helper stayed in its parent).
+std::shared_ptr<LockWait> TakeOverStrandedWait() {
+    std::shared_ptr<LockWait> wait = std::move(g_strandedWait);
+    g_strandedWait.reset();
+    if (!wait || wait->process != getpid()) return nullptr;
+    std::lock_guard<std::mutex> guard(wait->mutex);
+    if (wait->done) return nullptr;
+    wait->abandoned = false;
+    return wait;
+}
 
 // Takes the store's lock in `lock` through the doorway `queue`: whoever waits holds the doorway
 // while it waits for the lock, so a writer that has just let go of the lock has to wait at the
@@ -653,7 +672,8 @@ struct LockWait {
 // of the quicker one taking the lock again and again. The doorway is let go as soon as the lock is
 // held. Runs on a helper thread when it has to block; `wait` says whether the caller still wants
 // the lock, and an abandoned acquisition lets go of whatever it got by closing the files.
-void TakeLockThroughDoorway(int queue, int lock, bool holdsQueue, const std::shared_ptr<LockWait>& wait) {
+void TakeLockThroughDoorway(int queue, bool holdsQueue, const std::shared_ptr<LockWait>& wait) {
+    const int lock = wait->lock;
     int error = 0;
     while (!holdsQueue && flock(queue, LOCK_EX) != 0) {
         if (errno != EINTR) {
@@ -667,43 +687,53 @@ void TakeLockThroughDoorway(int queue, int lock, bool holdsQueue, const std::sha
     flock(queue, LOCK_UN);
     close(queue);
     std::lock_guard<std::mutex> guard(wait->mutex);
+    wait->done = true;
     if (wait->abandoned) {
         close(lock);
         return;
     }
-    wait->done = true;
     wait->error = error;
     wait->woken.notify_one();
 }
 
 // Returns 0 once `lock` is held, or the reason it is not: an errno, or ETIMEDOUT after `seconds`.
-// On any result but 0 the descriptor is no longer the caller's.
-int TakeStoreLock(const std::string& dir, int lock, int seconds) {
-    int queue = open((dir + "/registry.queue").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (queue < 0) {
-        int e = errno;
+// The descriptor held may be another than the one given, which is then closed; on any result but
+// 0 neither is the caller's.
+int TakeStoreLock(const std::string& dir, int& lock, int seconds) {
+    std::shared_ptr<LockWait> wait = TakeOverStrandedWait();
+    if (wait) {
+        // It holds the doorway or waits for it, so this caller could get neither sooner.
         close(lock);
-        return e;
-    }
-    // Uncontended: both at once, without a thread.
-    bool holdsQueue = flock(queue, LOCK_EX | LOCK_NB) == 0;
-    if (holdsQueue && flock(lock, LOCK_EX | LOCK_NB) == 0) {
-        flock(queue, LOCK_UN);
-        close(queue);
-        return 0;
-    }
-    auto wait = std::make_shared<LockWait>();
-    try {
-        std::thread(TakeLockThroughDoorway, queue, lock, holdsQueue, wait).detach();
-    } catch (const std::system_error& e) {
-        close(queue);
-        close(lock);
-        return e.code().value() ? e.code().value() : EAGAIN;
+        lock = wait->lock;
+    } else {
+        int queue = open((dir + "/registry.queue").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (queue < 0) {
+            int e = errno;
+            close(lock);
+            return e;
+        }
+        // Uncontended: both at once, without a thread.
+        bool holdsQueue = flock(queue, LOCK_EX | LOCK_NB) == 0;
+        if (holdsQueue && flock(lock, LOCK_EX | LOCK_NB) == 0) {
+            flock(queue, LOCK_UN);
+            close(queue);
+            return 0;
+        }
+        wait = std::make_shared<LockWait>();
+        wait->lock = lock;
+        try {
+            std::thread(TakeLockThroughDoorway, queue, holdsQueue, wait).detach();
+        } catch (const std::system_error& e) {
+            close(queue);
+            close(lock);
+            return e.code().value() ? e.code().value() : EAGAIN;
+        }
     }
     std::unique_lock<std::mutex> guard(wait->mutex);
     if (!wait->woken.wait_for(guard, std::chrono::seconds(seconds), [&] { return wait->done; })) {
-        // The helper lets go of the lock itself should it still get it.
+        // The helper lets go of the lock itself should it get it before the next caller takes it over.
         wait->abandoned = true;
+        g_strandedWait = wait;
         return ETIMEDOUT;
     }
     if (wait->error != 0) close(lock);
