@@ -107,6 +107,17 @@ STANDIN_UNCOVERED uint64_t FoldedHash(std::string_view path) {
     return h;
 }
 
+// Calls `visit(key, FoldedHash(key))` for each key on a path from the top down, the path itself
+// last, hashing the path once.
+template <typename Visit>
+void VisitKeysOnPath(std::string_view path, const Visit& visit) {
+    uint64_t h = kFoldedHashStart;
+    for (size_t i = 1; i <= path.size(); ++i) {
+        h = FoldInto(h, path[i - 1]);
+        if (i == path.size() || path[i] == '\\') visit(path.substr(0, i), h);
+    }
+}
+
 STANDIN_UNCOVERED bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -204,17 +215,12 @@ bool KeyExists(const Store& store, const std::string& path) { return path.empty(
 bool CreateKeyPath(Store& store, const std::string& path) {
     if (LookUpKey(store, path)) return false;
     bool created = false;
-    uint64_t h = kFoldedHashStart;
-    for (size_t i = 0; i <= path.size(); ++i) {
-        if (i != 0 && (i == path.size() || path[i] == '\\')) {
-            const std::string_view above(path.data(), i);
-            if (!LookUpKey(store, above, h)) {
-                store.keys.push_back(Key(std::string(above), h));
-                created = true;
-            }
+    VisitKeysOnPath(path, [&](std::string_view key, uint64_t folded) {
+        if (!LookUpKey(store, key, folded)) {
+            store.keys.push_back(Key(std::string(key), folded));
+            created = true;
         }
-        if (i < path.size()) h = FoldInto(h, path[i]);
-    }
+    });
     return created;
 }
 
@@ -453,22 +459,17 @@ bool ParseLine(std::string_view line, Store& store, FoldedIndex& keyIndex, Key*&
             current = &store.keys.front();
             return true;
         }
-        // Keys are found through an index by folded path, so that many keys stay fast too; the hash
-        // of each key above this one is the running hash at its end.
-        uint64_t h = kFoldedHashStart;
-        for (size_t i = 0; i <= path.size(); ++i) {
-            if (i == path.size() || path[i] == '\\') {
-                const std::string_view above(path.data(), i);
-                size_t at = FindFolded(keyIndex, h, [&](size_t k) { return EqualNoCase(store.keys[k].path, above); });
-                if (at == kNotIndexed) {
-                    at = store.keys.size();
-                    keyIndex.emplace(h, at);
-                    store.keys.push_back(Key(std::string(above), h));
-                }
-                if (i == path.size()) current = &store.keys[at];
+        // Keys are found through an index by folded path, so that many keys stay fast too. The
+        // path's own key comes last, after any key made above it has moved the list.
+        VisitKeysOnPath(path, [&](std::string_view key, uint64_t folded) {
+            size_t at = FindFolded(keyIndex, folded, [&](size_t k) { return EqualNoCase(store.keys[k].path, key); });
+            if (at == kNotIndexed) {
+                at = store.keys.size();
+                keyIndex.emplace(folded, at);
+                store.keys.push_back(Key(std::string(key), folded));
             }
-            if (i < path.size()) h = FoldInto(h, path[i]);
-        }
+            current = &store.keys[at];
+        });
         return true;
     }
     if (!current) return false;
@@ -658,7 +659,6 @@ std::shared_ptr<LockWait> g_strandedWait;
 // forked child has none: the helper stayed in its parent).
 std::shared_ptr<LockWait> TakeOverStrandedWait() {
     std::shared_ptr<LockWait> wait = std::move(g_strandedWait);
-    g_strandedWait.reset();
     if (!wait || wait->process != getpid()) return nullptr;
     std::lock_guard<std::mutex> guard(wait->mutex);
     if (wait->done) return nullptr;
