@@ -158,6 +158,12 @@ Registry& TheRegistry() {
     return *registry;
 }
 
+// The module's registration, or null; the caller holds the registry's mutex.
+RegisteredResources* RegistrationOf(Registry& registry, HINSTANCE module) {
+    auto found = registry.modules.find(module);
+    return found == registry.modules.end() ? nullptr : &found->second;
+}
+
 const void* ModuleBase(const void* address) {
     Dl_info info;
     if (!address || dladdr(address, &info) == 0) return nullptr;
@@ -194,10 +200,10 @@ bool ModuleResources(HINSTANCE module, const unsigned char** res, size_t* size) 
     if (!module || !res || !size) return false;
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    auto found = registry.modules.find(module);
-    if (found == registry.modules.end()) return false;
-    *res = found->second.bytes;
-    *size = found->second.size;
+    const RegisteredResources* resources = RegistrationOf(registry, module);
+    if (!resources) return false;
+    *res = resources->bytes;
+    *size = resources->size;
     return true;
 }
 
@@ -282,9 +288,9 @@ std::shared_ptr<const DialogTemplate> SharedDialogTemplate(HINSTANCE module, WOR
     if (!module) return nullptr;
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    auto found = registry.modules.find(module);
-    if (found == registry.modules.end()) return nullptr;
-    RegisteredResources& resources = found->second;
+    RegisteredResources* registration = RegistrationOf(registry, module);
+    if (!registration) return nullptr;
+    RegisteredResources& resources = *registration;
     auto known = resources.dialogs.find(id);
     if (known != resources.dialogs.end()) return known->second;
     std::shared_ptr<DialogTemplate> dialog = std::make_shared<DialogTemplate>();
